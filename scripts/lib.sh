@@ -9,7 +9,7 @@ QVR_PACKAGES=(
   libfaad-dev libxml2-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
   qt6-base-dev qt6-multimedia-dev libqt6svg6-dev
   ffmpeg clang libclang-rt-14-dev
-  nodejs npm xvfb xauth curl time
+  xvfb xauth curl time
 )
 
 install_missing() {
@@ -17,6 +17,8 @@ install_missing() {
   for p in "${QVR_PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
+  # Node.js (for the storage emulator) may come from elsewhere than Debian; only its commands matter.
+  command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     local sudo=""
