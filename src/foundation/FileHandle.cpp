@@ -97,7 +97,8 @@ size_t ReadHandle::readAt(uint64_t offset, uint8_t* dst, size_t length) {
 
 // ---- BufferedReader ----
 
-BufferedReader::BufferedReader(ReadHandle& handle, size_t bufferSize) : handle_(handle), buffer_(std::max<size_t>(bufferSize, 4096)) {}
+BufferedReader::BufferedReader(ReadHandle& handle, size_t bufferSize)
+    : handle_(handle), buffer_(std::max<size_t>(bufferSize, 4096)) {}
 
 void BufferedReader::fill(uint64_t offset) {
   bufferStart_ = offset;

@@ -70,7 +70,7 @@ TEST(WriteHandle, AtomicReplaceOnlyOnCommit) {
     EXPECT_TRUE(w->write(pattern(10)));
     EXPECT_EQ(w->offset(), big.size() + 10);
     EXPECT_FALSE(fs::fileExists(target));  // never a half file under the final name
-  }  // abandoned: the temporary goes too
+  }                                        // abandoned: the temporary goes too
   EXPECT_FALSE(fs::fileExists(target));
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
