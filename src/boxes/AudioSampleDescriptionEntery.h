@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "boxes/SampleDescriptionEntery.h"
+
+class EsdsDecoder;
+
+// Sound sample entry ("mp4a", "sowt", "twos"). An "mp4a" entry carries its AAC configuration in
+// an elementary stream descriptor box found anywhere after the fixed fields.
+class AudioSampleDescriptionEntery : public SampleDescriptionEntery {
+ public:
+  AudioSampleDescriptionEntery();
+  ~AudioSampleDescriptionEntery() override;
+  // Never null for a non-null buffer; fields that do not fit a short entry stay 0.
+  static std::unique_ptr<AudioSampleDescriptionEntery> initASDEnteryWithBytes(const uint8_t* bytes, uint32_t size);
+  void readBytes(const uint8_t* bytes, uint32_t size);
+
+  const AudioSampleDescriptionEntery* asAudio() const override { return this; }
+
+  uint32_t getAvgAudioBitRate() const;  // "mp4a" with a decoder configuration, else 0
+  uint32_t getMaxAudioBitRate() const;
+  // The AudioSpecificConfig bytes of an "mp4a" entry; empty when there are none. Views bytes
+  // owned by this entry.
+  std::span<const uint8_t> decoderSpecificInfo() const;
+
+  uint16_t numberOfChannels = 0;
+  uint16_t sampleSize = 0;  // bits per sample
+  uint16_t compressionID = 0;
+  uint16_t packetSize = 0;
+  uint32_t sampleRate = 0;  // 16.16 fixed point
+  uint32_t samplePerPacket = 0;
+  uint32_t bytesPerPacket = 0;
+  uint32_t bytesPerFrame = 0;
+  uint32_t bytesPerSample = 0;
+  std::shared_ptr<EsdsDecoder> decoder;
+};
