@@ -1,16 +1,93 @@
 #include "bitstream/NALU.h"
 
+#include <algorithm>
+
 #include "bitstream/PPS.h"
 #include "bitstream/SPS.h"
 #include "bitstream/SliceHeader.h"
+
+namespace {
+
+// Size ceiling for the small non-slice units (SEI, SPS, PPS, access unit delimiter).
+constexpr uint32_t kMaxSmallUnitSize = 800;
+
+// Step 2 to 6 of the header test, shared with the bare-byte initialiser.
+bool decodeHeaderByte(NALU& nalu, uint8_t h) {
+  nalu.forbiddenBit = h >> 7;
+  nalu.NRI = (h >> 5) & 3;
+  nalu.NALType = h & 31;
+  if (nalu.forbiddenBit != 0) return false;
+  switch (nalu.NALType) {
+    case 1:
+      return true;
+    case 5:
+    case 7:
+    case 8:
+      return nalu.NRI != 0;
+    case 6:
+    case 9:
+      return nalu.NRI == 0;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
 
 std::unique_ptr<NALU> NALU::initNALUWithBytes(const uint8_t* bytes, uint32_t bytesSize, uint32_t SizeBytesLength,
                                               const SPS* sps, const PPS* pps) {
   return readBytesForAVC(bytes, bytesSize, SizeBytesLength, sps, pps);
 }
 
-std::unique_ptr<NALU> NALU::readBytesForAVC(const uint8_t*, uint32_t, uint32_t, const SPS*, const PPS*) {
-  return nullptr;
+std::unique_ptr<NALU> NALU::readBytesForAVC(const uint8_t* bytes, uint32_t bytesSize, uint32_t SizeBytesLength,
+                                            const SPS* sps, const PPS* pps) {
+  // The repair scan calls this at every byte offset of a damaged file: every cheap test runs on
+  // a stack object, and the heap is touched only for a unit that is accepted.
+  const uint32_t L = SizeBytesLength;
+  if (bytes == nullptr || L < 1 || L > 4 || bytesSize < L + 1) return nullptr;
+
+  NALU nalu;
+  // The prefix is exactly L bytes wide, so 1- and 2-byte prefixes give the unit's real size.
+  uint64_t prefix = 0;
+  for (uint32_t i = 0; i < L; ++i) prefix = prefix << 8 | bytes[i];
+  // A unit must hold at least its header byte, and its size must be representable: a zero
+  // prefix or one that would wrap round 32 bits describes no unit.
+  if (prefix == 0 || prefix + L > UINT32_MAX) return nullptr;
+  nalu.nalSize = uint32_t(prefix + L);
+
+  if (!decodeHeaderByte(nalu, bytes[L])) return nullptr;
+  const uint32_t type = nalu.NALType;
+  if ((type == 6 || type == 7 || type == 8 || type == 9) && nalu.nalSize > kMaxSmallUnitSize) return nullptr;
+
+  if (type == 1 || type == 5) {
+    SliceHeader header;
+    if (!header.readBytes(bytes + L + 1, bytesSize - L - 1, &nalu, sps, pps)) return nullptr;
+    nalu.sliceType = header.slice_type;
+    nalu.firstMBInSlice = header.first_mb_in_slice;
+    nalu.frameNum = header.frame_num;
+    nalu.RBSP = std::make_unique<SliceHeader>(header);
+  } else if (type == 7 || type == 8) {
+    // Parameter sets are parsed from their header byte, as the decoder configuration stores them,
+    // and only over the unit's own bytes.
+    const uint32_t unitBytes = uint32_t(std::min<uint64_t>(bytesSize - L, prefix));
+    if (type == 7) {
+      if (sps == nullptr) return nullptr;
+      SPS found;
+      found.readBytes(bytes + L, unitBytes);
+      if (found.seq_parameter_set_id != sps->seq_parameter_set_id) return nullptr;
+      nalu.RBSP = std::make_unique<SPS>(found);
+    } else {
+      PPS found;
+      found.readBytes(bytes + L, unitBytes);
+      nalu.RBSP = std::make_unique<PPS>(found);
+    }
+  }
+  return std::make_unique<NALU>(std::move(nalu));
 }
 
-std::unique_ptr<NALU> NALU::initNALUWithByte(uint8_t) { return nullptr; }
+std::unique_ptr<NALU> NALU::initNALUWithByte(uint8_t header) {
+  NALU nalu;
+  nalu.nalSize = 0;
+  if (!decodeHeaderByte(nalu, header)) return nullptr;
+  return std::make_unique<NALU>(std::move(nalu));
+}

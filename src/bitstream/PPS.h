@@ -25,7 +25,8 @@ class PPS : public RBSPObject {
   int32_t redundant_pic_cnt_present_flag = -1;
 
   // `bytes` starts at the NAL unit header byte (0x68 for a stored PPS); nothing past `size` is
-  // read. Always returns an object (null only for a null buffer with a non-zero size).
+  // read (a null buffer reads as empty). Never fails. Slice-group syntax is skipped as the
+  // standard lays it out; the trailing fields from transform_8x8_mode_flag on are not read.
   static std::unique_ptr<PPS> initPPSWithBytes(const uint8_t* bytes, uint32_t size);
 
   void initialValue();

@@ -54,8 +54,13 @@ class SPS : public RBSPObject {
   int32_t PicSizeInMapUnits = 0;
   int32_t FrameHeightInMbs = 0;
 
+  // Read with the picture-order-count cycle (pic_order_cnt_type 1); the slice header needs it to
+  // know whether delta_pic_order_cnt is present.
+  int32_t delta_pic_order_always_zero_flag = -1;
+
   // `bytes` starts at the NAL unit header byte (0x67 for a stored SPS); nothing past `size` is
-  // read. Always returns an object (null only for a null buffer with a non-zero size).
+  // read (a null buffer reads as empty). Never fails. Scaling lists and the picture-order-count
+  // cycle are skipped as the standard lays them out; the VUI is not read.
   static std::unique_ptr<SPS> initSPSWithBytes(const uint8_t* bytes, uint32_t size);
 
   void initialValue();
