@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+struct RBSPObject;
 class VPS_265;
 class SPS_265;
 class PPS_265;
@@ -19,6 +20,9 @@ class HVCDecoderConfigurationRecord {
                                                                                 uint32_t width, uint32_t andHeight);
   bool readBytes(const uint8_t* bytes, uint32_t size);
 
+  // `vps`, `sps` or `pps` by NAL unit type (32, 33, 34) as their common base; null otherwise.
+  std::shared_ptr<RBSPObject> parameterSetOfType(uint8_t nalUnitType) const;
+
   uint32_t size = 0;
   uint32_t type = 0;
   uint32_t width = 0;
@@ -32,4 +36,7 @@ class HVCDecoderConfigurationRecord {
   std::shared_ptr<VPS_265> vps;
   std::shared_ptr<SPS_265> sps;
   std::shared_ptr<PPS_265> pps;
+
+ private:
+  void parseUnit(uint8_t unitType, const uint8_t* unit, uint32_t length);
 };

@@ -52,4 +52,7 @@ class Stsd {
   std::vector<qvr::SampleEntryRef> sampleDescriptionTable;
   std::vector<uint8_t> stsdData;
   int64_t codecFormat = 0;
+
+ private:
+  qvr::ParameterSetRef hevcParameterSet(uint8_t nalUnitType) const;
 };
