@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "boxes/Trak.h"
+
+namespace qvr {
+class WriteHandle;
+}
+class AtomCreationRequest;
+class Mvhd;
+class Udta;
+
+// Movie box ("moov"): the parsed tree of a reference movie, and the movie box synthesised for a
+// repaired file. The movie header is shared between the two.
+class Moov {
+ public:
+  Moov();
+  ~Moov();
+  // None when the bytes are absent or any track fails to parse.
+  static std::unique_ptr<Moov> initMOOVWithData(const uint8_t* data, uint32_t size);
+  bool readBytes(const uint8_t* bytes, uint32_t size);
+
+  // The movie box of a repaired file built from this reference tree and the engine's two
+  // requests; none when the reference has no tracks. Sets durations on the shared movie and
+  // track headers, so a reference tree serves one synthesis only.
+  std::unique_ptr<Moov> createMoovWithVideoRequest(const AtomCreationRequest& videoRequest,
+                                                   const AtomCreationRequest& andAudioRequest);
+  // The whole serialised movie box (header, movie header, tracks).
+  std::vector<uint8_t> convertSelfToData() const;
+  // Appends the serialised movie box to the file; false when a write failed.
+  bool writeToFileHandle(qvr::WriteHandle& handle) const;
+
+  Trak* getTrakWithType(int64_t trackType) const;
+  int64_t getVideoCodecFormat() const;  // 1001 H.264, 1002 H.265, else 0
+  int64_t getAudioCodecFormat() const;  // 1002, 1003, 1004, else 0
+  qvr::SampleEntryRef getTrackDecoderWith(int64_t trackType) const;
+  double videoTrackFPS() const;
+  double audioTrackFPS() const;
+  uint32_t videoTrackTimeScale() const;
+  uint32_t audioTrackTimeScale() const;
+  uint32_t getOneSampleDurationOfTackType(int64_t trackType) const;
+  int32_t getAVCOneNALUSizeLength() const;
+  qvr::ParameterSetRef SPS() const;
+  qvr::ParameterSetRef PPS() const;
+  qvr::ParameterSetRef VPS() const;
+  std::string getResolution() const;  // "Missing" without a video track
+  uint32_t getAverageAudioSize() const;
+  uint32_t getMaxAudioSize() const;
+  // The AudioSpecificConfig bytes (a view into the tree; empty when there are none).
+  std::span<const uint8_t> decodeSpecificInfo() const;
+  uint32_t aacSampleMean() const;
+  uint32_t duration() const;
+  uint32_t getSampleSkip() const;
+
+  uint32_t size = 0;
+  uint32_t type = 0;
+  std::shared_ptr<Mvhd> mvhd;
+  std::shared_ptr<Udta> udta;
+  std::vector<std::unique_ptr<Trak>> tracks;
+};
