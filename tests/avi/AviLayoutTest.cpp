@@ -30,19 +30,9 @@ void repair(Repaired& r, const TempDir& dir, bool db = false, const std::string&
   if (std::filesystem::exists(dir.file(outName))) r.out = testsupport::readFile(dir.file(outName));
 }
 
-// Every indexed chunk's data must be the source chunk's data, in table order.
 void expectChunksMatchSource(const Repaired& r, const std::vector<IndexedChunk>& index,
                              const std::vector<uint64_t>& sourceOffsets) {
-  ASSERT_EQ(index.size() + 1, sourceOffsets.size());
-  for (size_t i = 0; i < index.size(); ++i) {
-    const uint64_t src = sourceOffsets[i + 1];
-    ASSERT_LE(index[i].dataOffset + index[i].size, r.out.size());
-    EXPECT_EQ(index[i].size, le32(r.damaged, src + 4));
-    EXPECT_EQ(id(r.out, index[i].dataOffset - 8), id(r.damaged, src));
-    EXPECT_TRUE(std::equal(r.out.begin() + index[i].dataOffset, r.out.begin() + index[i].dataOffset + index[i].size,
-                           r.damaged.begin() + src + 8))
-        << "chunk " << i;
-  }
+  expectIndexedChunksMatch(r.out, r.damaged, index, sourceOffsets);
 }
 
 }  // namespace

@@ -28,6 +28,22 @@ std::vector<IndexedChunk> readStandardIndex(const std::vector<uint8_t>& out, uin
   return chunks;
 }
 
+void expectIndexedChunksMatch(const std::vector<uint8_t>& out, const std::vector<uint8_t>& damaged,
+                              const std::vector<IndexedChunk>& index, const std::vector<uint64_t>& sourceOffsets) {
+  ASSERT_EQ(index.size() + 1, sourceOffsets.size());
+  for (size_t i = 0; i < index.size(); ++i) {
+    const uint64_t src = sourceOffsets[i + 1];
+    ASSERT_GE(index[i].dataOffset, 8u);
+    ASSERT_LE(index[i].dataOffset + index[i].size, out.size());
+    ASSERT_LE(src + 8 + index[i].size, damaged.size());
+    EXPECT_EQ(index[i].size, le32(damaged, src + 4)) << "chunk " << i;
+    EXPECT_EQ(id(out, index[i].dataOffset - 8), id(damaged, src)) << "chunk " << i;
+    EXPECT_TRUE(std::equal(out.begin() + index[i].dataOffset, out.begin() + index[i].dataOffset + index[i].size,
+                           damaged.begin() + src + 8))
+        << "chunk " << i;
+  }
+}
+
 namespace {
 // Children of a list between `begin` and `end`; the rebuilt movi keeps odd chunks unpadded,
 // so no pad bytes are skipped.

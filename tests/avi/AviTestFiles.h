@@ -117,6 +117,11 @@ struct IndexedChunk {
 std::vector<IndexedChunk> readStandardIndex(const std::vector<uint8_t>& out, uint64_t at, const char* ixId,
                                             std::string* chunkId);
 
+// Every indexed chunk of `out` must be the chunk of `damaged` at the same place of the engine's
+// table (`sourceOffsets`, used from index 1): same id, size and data, in table order.
+void expectIndexedChunksMatch(const std::vector<uint8_t>& out, const std::vector<uint8_t>& damaged,
+                              const std::vector<IndexedChunk>& index, const std::vector<uint64_t>& sourceOffsets);
+
 // Walks a RIFF file and reports the first structural fault ("" when every size fits).
 std::string riffStructureFault(const std::vector<uint8_t>& file);
 
