@@ -24,18 +24,16 @@ std::unique_ptr<Stss> Stss::initSTSSWithSampleCount(uint32_t sampleCount, uint32
   } else {
     count = n / d - 1;
   }
+  // The pattern can run past the last sample (a short track against a long reference
+  // interval) or repeat sample 1 (interval 1); such numbers would make the table invalid, so
+  // the pattern stops before the first of them.
+  uint32_t valid = 0;
+  if (n > 0 && d > 0) valid = d == 1 ? 1 : (n - 1) / (d - 1) + 1;
+  if (count > valid) count = valid;
   auto box = std::make_unique<Stss>();
   box->type = kStss;
-  // The pattern can run past the last sample (a short track against a long reference
-  // interval) or repeat sample 1 (interval 0); such numbers would make the table invalid, so
-  // the pattern stops at the first of them.
-  box->syncSampleTable.reserve(count);
-  uint64_t number = 1;
-  for (uint32_t i = 0; i < count; ++i, number += d - 1) {
-    if (number > n) break;
-    if (!box->syncSampleTable.empty() && number <= box->syncSampleTable.back()) break;
-    box->syncSampleTable.push_back(static_cast<uint32_t>(number));
-  }
+  box->syncSampleTable.resize(count);
+  for (uint32_t i = 0; i < count; ++i) box->syncSampleTable[i] = 1 + i * (d - 1);
   box->createWriteableData();
   return box;
 }
