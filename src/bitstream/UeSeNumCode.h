@@ -22,4 +22,7 @@ class UeSeNumCode {
   static uint32_t getUEVCodeNumFromBytes(std::span<const uint8_t> bytes, uint32_t& bytePostiton, uint32_t& bitPosition);
   // se(v), the signed value returned as its two's complement.
   static uint32_t getSEVCodeNumFromBytes(std::span<const uint8_t> bytes, uint32_t& bytePostiton, uint32_t& bitPosition);
+  // H.265 profile_tier_level(): read and discarded, leaving the position just after it.
+  static void profile_tier_level(int32_t profilePresentFlag, int32_t maxNumSubLayersMinus1, std::span<const uint8_t> bytes,
+                                 uint32_t& bytePostiton, uint32_t& bitPosition);
 };
