@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "bitstream/H265TestSupport.h"
+#include "bitstream/PPS_265.h"
+#include "bitstream/SPS_265.h"
+#include "bitstream/VPS_265.h"
+
+using h265test::BitWriter;
+
+namespace {
+
+std::unique_ptr<SPS_265> parseSps(const std::vector<uint8_t>& bytes, uint32_t width, uint32_t height) {
+  return SPS_265::initSPS265WithBytes(bytes.data(), uint32_t(bytes.size()), width, height);
+}
+
+TEST(Sps265, PictureSizeMustMatchTheExpectedSizeAndGivesTheCodingTreeCounts) {
+  const std::vector<uint8_t> bytes = h265test::buildSps({});
+  auto sps = parseSps(bytes, 1920, 1080);
+  ASSERT_TRUE(sps);
+  EXPECT_EQ(sps->pic_width_in_luma_samples, 1920);
+  EXPECT_EQ(sps->pic_height_luma_samples, 1080);
+  EXPECT_EQ(sps->PicWidthInCtbsY, 30);
+  EXPECT_EQ(sps->PicHeightInCtbsY, 17);
+  EXPECT_EQ(sps->picSizeInCtbsY, 510);
+  EXPECT_EQ(sps->chromaArrayType, 1);
+  EXPECT_EQ(sps->log2_max_pic_order_cnt_lsb_minus4, 4);
+  EXPECT_EQ(sps->sps_temporal_mvp_enabled_flag, 1);
+  EXPECT_EQ(sps->sps_extension_present_flag, 0);
+
+  EXPECT_FALSE(parseSps(bytes, 960, 540)) << "1920 / 960 is 2";
+  EXPECT_FALSE(parseSps(bytes, 1921, 1080)) << "1920 / 1921 is 0";
+  EXPECT_FALSE(parseSps(bytes, 0, 1080));
+  // A coded height rounded up to whole blocks still matches the displayed one.
+  h265test::SpsFields padded;
+  padded.height = 1088;
+  EXPECT_TRUE(parseSps(h265test::buildSps(padded), 1920, 1080));
+}
+
+TEST(Sps265, PositionSearchFindsTheSizeWhenTheProfileStructureIsDamaged) {
+  std::vector<uint8_t> bytes = h265test::buildSps({});
+  // Corrupting max_sub_layers_minus1 makes profile_tier_level() claim sub-layer bytes that are not
+  // there; the byte-wise search still finds the identifiers and the size.
+  bytes[2] |= 0x0e;
+  auto sps = parseSps(bytes, 1920, 1080);
+  ASSERT_TRUE(sps);
+  EXPECT_EQ(sps->pic_width_in_luma_samples, 1920);
+  EXPECT_EQ(sps->seq_parameter_set_id, 0);
+}
+
+TEST(Sps265, LongTermPictureCountIsLimitedTo32AndTheirFlagsAreKept) {
+  h265test::SpsFields f;
+  f.longTermPresent = true;
+  f.numLongTermRefPicsSps = 32;
+  f.longTermUsedMask = 0x5;
+  auto sps = parseSps(h265test::buildSps(f), 1920, 1080);
+  ASSERT_TRUE(sps);
+  EXPECT_EQ(sps->num_long_term_ref_pics_sps, 32);
+  ASSERT_EQ(sps->used_by_curr_pic_lt_sps_flag.size(), 32u);
+  EXPECT_EQ(sps->used_by_curr_pic_lt_sps_flag[2], 1);
+  EXPECT_EQ(sps->lt_ref_pic_poc_lsb_sps[31], 31u);
+  EXPECT_EQ(sps->sps_temporal_mvp_enabled_flag, 1) << "fields after the list are in place";
+
+  f.numLongTermRefPicsSps = 33;
+  EXPECT_FALSE(parseSps(h265test::buildSps(f), 1920, 1080));
+}
+
+// Three sets: explicit, predicted from it, and one with a picture count beyond any buffer.
+void writeSets(BitWriter& w) {
+  // Set 0: S0 = {-1, -3} both used, S1 = {+2} not used.
+  w.ue(2).ue(1).ue(0).u(1, 1).ue(1).u(1, 1).ue(1).u(1, 0);
+  // Set 1 predicted from set 0 with deltaRps -1: used flags for -1-1, -3-1, 2-1 and the
+  // reference picture itself (-1); the second is kept but unused.
+  w.u(1, 1).u(1, 1).ue(0);
+  w.u(1, 1).u(1, 0).u(1, 1).u(1, 1).u(1, 1);
+}
+
+TEST(Sps265, ShortTermSetsAreDerivedAsTheStandardDoesAndTheFieldsAfterThemLineUp) {
+  h265test::SpsFields f;
+  f.numShortTermSets = 2;
+  f.writeShortTermSets = writeSets;
+  f.longTermPresent = true;
+  f.numLongTermRefPicsSps = 2;
+  f.temporalMvp = false;
+  f.vuiWithTiming = true;
+  auto sps = parseSps(h265test::buildSps(f), 1920, 1080);
+  ASSERT_TRUE(sps);
+  ASSERT_EQ(sps->shortTermRefPicSets.size(), 2u);
+  const auto& s0 = sps->shortTermRefPicSets[0];
+  EXPECT_EQ(s0.NumNegativePics, 2);
+  EXPECT_EQ(s0.DeltaPocS0[1], -3);
+  EXPECT_EQ(s0.DeltaPocS1[0], 2);
+  EXPECT_EQ(s0.numUsedByCurrPic(), 2);
+  const auto& s1 = sps->shortTermRefPicSets[1];
+  ASSERT_EQ(s1.NumNegativePics, 3);
+  EXPECT_EQ(s1.DeltaPocS0[0], -1);
+  EXPECT_EQ(s1.DeltaPocS0[1], -2);
+  EXPECT_EQ(s1.DeltaPocS0[2], -4);
+  EXPECT_EQ(s1.UsedByCurrPicS0[2], 0);
+  ASSERT_EQ(s1.NumPositivePics, 1);
+  EXPECT_EQ(s1.DeltaPocS1[0], 1);
+  EXPECT_EQ(s1.numUsedByCurrPic(), 3);
+  EXPECT_EQ(sps->num_long_term_ref_pics_sps, 2);
+  EXPECT_EQ(sps->sps_temporal_mvp_enabled_flag, 0);
+  EXPECT_EQ(sps->vui_parameters_present_flag, 1);
+  EXPECT_EQ(sps->sps_extension_present_flag, 0) << "read after the VUI";
+
+  f.numShortTermSets = 1;
+  f.writeShortTermSets = [](BitWriter& w) { w.ue(17).ue(0); };  // 17 pictures: more than a DPB holds
+  EXPECT_FALSE(parseSps(h265test::buildSps(f), 1920, 1080));
+  f.numShortTermSets = 65;
+  f.writeShortTermSets = nullptr;
+  EXPECT_FALSE(parseSps(h265test::buildSps(f), 1920, 1080));
+}
+
+TEST(Sps265, AWindowEndingInsideTheSetsKeepsWhatWasRead) {
+  h265test::SpsFields f;
+  f.numShortTermSets = 2;
+  f.writeShortTermSets = writeSets;
+  f.longTermPresent = true;
+  f.numLongTermRefPicsSps = 33;  // would refuse the set, but lies beyond the window
+  const std::vector<uint8_t> bytes = h265test::buildSps(f);
+  auto whole = parseSps(bytes, 1920, 1080);
+  EXPECT_FALSE(whole);
+  // 32 stored bytes end inside the second set.
+  auto cut = SPS_265::initSPS265WithBytes(bytes.data(), 32, 1920, 1080);
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->shortTermRefPicSets.size(), 1u);
+  EXPECT_EQ(cut->pic_width_in_luma_samples, 1920);
+  EXPECT_EQ(cut->PicWidthInCtbsY, 30);
+  EXPECT_EQ(cut->long_term_ref_pics_present_flag, -1);
+}
+
+TEST(Vps265, LayerSetCountUpTo1023IsValid) {
+  const std::vector<uint8_t> ok = h265test::buildVps(1023);
+  auto vps = VPS_265::initVPS265WithBytes(ok.data(), uint32_t(ok.size()));
+  ASSERT_TRUE(vps);
+  EXPECT_EQ(vps->num_layer_sets_minus1, 1023);
+  EXPECT_EQ(vps->max_dec_pic_buffering_minus1.at(0), 4);
+  EXPECT_EQ(vps->max_latency_increase_plus1.at(0), 5);
+  const std::vector<uint8_t> bad = h265test::buildVps(1024);
+  EXPECT_FALSE(VPS_265::initVPS265WithBytes(bad.data(), uint32_t(bad.size())));
+}
+
+TEST(Vps265, ReadingResumesThreeBytesAfterTheLastEscapePattern) {
+  // Header, then id/flags/counts and 0xffff, then stand-in bytes holding 00 03 00 twice.
+  std::vector<uint8_t> bytes{0x40, 0x01, 0x0c, 0x01, 0xff, 0xff, 0x00, 0x03, 0x00, 0x77, 0x00, 0x00, 0x03, 0x00, 0x5d};
+  BitWriter after;
+  after.u(1, 1).ue(6).ue(1).ue(0).u(6, 0).ue(3).u(1, 0).u(1, 0).trailing();
+  for (uint8_t b : after.bytes()) bytes.push_back(b);
+  auto vps = VPS_265::initVPS265WithBytes(bytes.data(), uint32_t(bytes.size()));
+  ASSERT_TRUE(vps);
+  EXPECT_EQ(vps->max_dec_pic_buffering_minus1.at(0), 6);
+  EXPECT_EQ(vps->max_num_reorder_pics.at(0), 1);
+  EXPECT_EQ(vps->num_layer_sets_minus1, 3);
+}
+
+TEST(Vps265, WithoutThePatternTheProfileStructureIsReadAsLaidOut) {
+  // A profile with constraint bits set leaves no 00 03 00 in the stored bytes.
+  BitWriter w;
+  w.u(4, 0).u(1, 1).u(1, 1).u(6, 0).u(3, 0).u(1, 1).u(16, 0xffff);
+  w.u(2, 0).u(1, 0).u(5, 4).u(32, 0x08080808).u(4, 0b1001).u(43, 0x5555555555ull).u(1, 1).u(8, 93);
+  w.u(1, 1).ue(2).ue(0).ue(0).u(6, 0).ue(0).u(1, 0).u(1, 0).trailing();
+  const std::vector<uint8_t> bytes = h265test::unit(32, w);
+  auto vps = VPS_265::initVPS265WithBytes(bytes.data(), uint32_t(bytes.size()));
+  ASSERT_TRUE(vps);
+  EXPECT_EQ(vps->max_dec_pic_buffering_minus1.at(0), 2);
+  EXPECT_EQ(vps->num_layer_sets_minus1, 0);
+}
+
+TEST(Pps265, TileColumnsAreCheckedOnlyForExplicitSpacing) {
+  auto sps = parseSps(h265test::buildSps({}), 1920, 1080);  // 30 x 17 coding tree blocks
+  ASSERT_TRUE(sps);
+  h265test::PpsFields f;
+  f.tiles = true;
+  f.tileColumnsMinus1 = 40;
+  f.tileRowsMinus1 = 40;
+  std::vector<uint8_t> bytes = h265test::buildPps(f);
+  auto uniform = PPS_265::initPPS265WithBytes(bytes.data(), uint32_t(bytes.size()), sps.get());
+  ASSERT_TRUE(uniform);
+  EXPECT_EQ(uniform->num_tile_columns_minus1, 40);
+
+  f.uniformSpacing = false;
+  f.tileColumnsMinus1 = 30;
+  f.tileRowsMinus1 = 1;
+  bytes = h265test::buildPps(f);
+  EXPECT_FALSE(PPS_265::initPPS265WithBytes(bytes.data(), uint32_t(bytes.size()), sps.get()));
+
+  f.tileColumnsMinus1 = 29;
+  f.headerExtension = true;
+  bytes = h265test::buildPps(f);
+  auto explicitTiles = PPS_265::initPPS265WithBytes(bytes.data(), uint32_t(bytes.size()), sps.get());
+  ASSERT_TRUE(explicitTiles);
+  EXPECT_EQ(explicitTiles->column_width_minus1.size(), 29u);
+  EXPECT_EQ(explicitTiles->slice_segment_header_extension_present_flag, 1) << "fields after the widths line up";
+}
+
+TEST(Pps265, HugeDamagedTileCountsEndWithTheBuffer) {
+  BitWriter w;
+  w.ue(0).ue(0).u(7, 0).ue(0).ue(0).se(0).u(3, 0).se(0).se(0).u(4, 0).u(1, 1).u(1, 0);
+  w.ue(0).ue(0xfffffff0u).u(1, 0);  // one column, some four billion rows of explicit height
+  const std::vector<uint8_t> bytes = h265test::unit(34, w);
+  auto pps = PPS_265::initPPS265WithBytes(bytes.data(), uint32_t(bytes.size()), nullptr);
+  ASSERT_TRUE(pps);
+  EXPECT_LE(pps->row_height_minus1.size(), bytes.size() * 8);
+}
+
+}  // namespace
