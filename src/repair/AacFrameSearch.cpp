@@ -1,0 +1,131 @@
+#include "repair/AacFrameSearch.h"
+
+#include <neaacdec.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "foundation/FileHandle.h"
+#include "foundation/Pause.h"
+
+namespace qvr {
+
+namespace {
+// The library's "Unexpected channel configuration change": the one error that is answered with a
+// fresh decoder carrying the old one's configuration.
+constexpr unsigned char kChannelConfigurationChanged = 21;
+constexpr unsigned long kConfigLength = 2;
+// The decoder's bit reader may look a few bytes past the length it is given.
+constexpr size_t kWindowPadding = 64;
+
+struct Decoder {
+  NeAACDecHandle handle = nullptr;
+  ~Decoder() {
+    if (handle != nullptr) NeAACDecClose(handle);
+  }
+};
+}  // namespace
+
+bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length) {
+  length = std::min(length, kWindowLength);
+  if (config.empty() || length == 0 || bytes[0] == 0) return false;
+  Decoder decoder;
+  decoder.handle = NeAACDecOpen();
+  if (decoder.handle == nullptr) return false;
+  unsigned char cfg[kConfigLength] = {0, 0};
+  std::memcpy(cfg, config.data(), std::min(config.size(), sizeof cfg));
+  unsigned long sampleRate = 0;
+  unsigned char channels = 0;
+  if (NeAACDecInit2(decoder.handle, cfg, kConfigLength, &sampleRate, &channels) != 0) return false;
+  std::vector<uint8_t> window(kWindowLength + kWindowPadding, 0);
+  std::memcpy(window.data(), bytes, length);
+  NeAACDecFrameInfo info{};
+  void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
+  return out != nullptr && info.error == 0 && info.bytesconsumed > 0;
+}
+
+AacFrameSearch::AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bool>& pause,
+                               const std::atomic<bool>& stop, size_t sliceLength)
+    : config_(std::move(config)), pause_(pause), stop_(stop), sliceLength_(std::max<size_t>(sliceLength, 1)) {}
+
+std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, uint64_t offset, uint64_t size) {
+  std::vector<AacFrame> frames;
+  Decoder decoder;
+  decoder.handle = NeAACDecOpen();
+  if (decoder.handle == nullptr) return frames;
+  // Two configuration bytes are what the decoder is given; a shorter record is zero-padded.
+  unsigned char config[kConfigLength] = {0, 0};
+  std::memcpy(config, config_.data(), std::min(config_.size(), sizeof config));
+  unsigned long sampleRate = 0;
+  unsigned char channels = 0;
+  if (config_.empty() || NeAACDecInit2(decoder.handle, config, kConfigLength, &sampleRate, &channels) != 0) {
+    return frames;
+  }
+  if (size == 0) return frames;
+
+  std::vector<uint8_t> slice;
+  uint64_t sliceStart = 0;  // region-relative
+  uint64_t sliceEnd = 0;    // positions below this are searched from the current slice
+  std::vector<uint8_t> window(kWindowLength + kWindowPadding, 0);
+  uint64_t p = 0;
+  while (true) {
+    if (!pausePoint(pause_, stop_)) return std::nullopt;
+    if (p >= sliceEnd) {
+      // Next slice: its positions plus one window beyond, all zero where the file has no bytes.
+      sliceStart = p;
+      uint64_t positions = std::min<uint64_t>(sliceLength_, size - p);
+      uint64_t bytes = std::min<uint64_t>(positions + kWindowLength, size - p);
+      slice.assign(static_cast<size_t>(bytes), 0);
+      handle.readAt(offset + sliceStart, slice.data(), slice.size());
+      sliceEnd = sliceStart + positions;
+    }
+    const uint8_t* at = slice.data() + (p - sliceStart);
+    size_t length = static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - p));
+    bool accepted = false;
+    NeAACDecFrameInfo info{};
+    if (at[0] != 0) {
+      std::memcpy(window.data(), at, length);
+      std::memset(window.data() + length, 0, window.size() - length);
+      ++decodeCalls_;
+      void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
+      if (info.error == kChannelConfigurationChanged) {
+        NeAACDecConfigurationPtr old = NeAACDecGetCurrentConfiguration(decoder.handle);
+        NeAACDecConfiguration saved = *old;
+        NeAACDecHandle fresh = NeAACDecOpen();
+        if (fresh != nullptr) {
+          NeAACDecConfigurationPtr cfg = NeAACDecGetCurrentConfiguration(fresh);
+          if (saved.defSampleRate != 0) cfg->defSampleRate = saved.defSampleRate;
+          cfg->defObjectType = saved.defObjectType;
+          cfg->outputFormat = saved.outputFormat;
+          NeAACDecSetConfiguration(fresh, cfg);
+          if (NeAACDecInit(fresh, nullptr, 0, &sampleRate, &channels) < 0) {
+            NeAACDecClose(fresh);
+            NeAACDecSetConfiguration(decoder.handle, &saved);
+          } else {
+            NeAACDecClose(decoder.handle);
+            decoder.handle = fresh;
+            std::memcpy(window.data(), at, length);
+            std::memset(window.data() + length, 0, window.size() - length);
+            ++decodeCalls_;
+            info = NeAACDecFrameInfo{};
+            out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
+            accepted = out != nullptr;
+          }
+        }
+      } else {
+        accepted = out != nullptr;
+      }
+    }
+    if (accepted && info.bytesconsumed > 0) {
+      uint64_t consumed = std::min<uint64_t>(info.bytesconsumed, length);
+      frames.push_back(AacFrame{offset + p, consumed});
+      p += consumed;
+    } else {
+      ++p;
+    }
+    if (p >= size) break;
+  }
+  return frames;
+}
+
+}  // namespace qvr

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace qvr {
+
+class ReadHandle;
+
+// One raw AAC frame found in a region of the damaged file.
+struct AacFrame {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+
+// Finds raw AAC frames in a region by trial decoding with the reference's AudioSpecificConfig.
+// Every position whose first byte is not zero is offered to the decoder as a window of at most
+// 1024 bytes; an accepted window is one frame of the length the decoder consumed.
+class AacFrameSearch {
+ public:
+  static constexpr size_t kWindowLength = 1024;
+  static constexpr size_t kDefaultSliceLength = 8u << 20;
+
+  // `config` are the reference's decoder-specific information bytes (the first two are used).
+  AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bool>& pause, const std::atomic<bool>& stop,
+                 size_t sliceLength = kDefaultSliceLength);
+
+  // Frames of [offset, offset + size), in offset order; none when stopped during the search.
+  // A large region is read in slices of `sliceLength` bytes (plus one window of overlap), which
+  // finds the same frames as reading it whole.
+  std::optional<std::vector<AacFrame>> search(ReadHandle& handle, uint64_t offset, uint64_t size);
+
+  // True when a fresh decoder takes the window at `bytes` (at most 1024 bytes are offered) for
+  // one frame: the test that a video chunk is followed by audio.
+  static bool decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length);
+
+  // Decode calls made so far (diagnostics and tests).
+  uint64_t decodeCalls() const { return decodeCalls_; }
+
+ private:
+  std::vector<uint8_t> config_;
+  const std::atomic<bool>& pause_;
+  const std::atomic<bool>& stop_;
+  size_t sliceLength_;
+  uint64_t decodeCalls_ = 0;
+};
+
+}  // namespace qvr

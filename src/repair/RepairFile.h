@@ -1,0 +1,159 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "boxes/AtomCreationRequest.h"
+#include "foundation/RepairFileDelegate.h"
+#include "repair/File.h"
+#include "repair/Sample.h"
+
+class NALU;
+class SPS;
+class PPS;
+class VPS_265;
+class SPS_265;
+class PPS_265;
+namespace qvr {
+class ReadHandle;
+class BufferedReader;
+class WriteHandle;
+}  // namespace qvr
+
+// Engine error codes of the MOV/MP4 repair (106 is shared with the AVI engine).
+inline constexpr int32_t kErrorNoSampleFound = 101;
+inline constexpr int32_t kErrorInvalidHealthyFile = 102;
+inline constexpr int32_t kErrorCorruptFileUnreadable = 104;
+inline constexpr int32_t kErrorHealthyFileUnreadable = 105;
+inline constexpr const char* kReasonNoSampleFound = "No Sample Found";
+inline constexpr const char* kReasonInvalidHealthyFile = "Invalid Healthy File";
+inline constexpr const char* kReasonCorruptFileUnreadable = "Corrupt File Does not Exist or Unreadbale";
+inline constexpr const char* kReasonHealthyFileUnreadable = "Healthy File Does not Exist or Unreadbale";
+
+inline constexpr const char* kTaskAnalyzing = "Analyzing video file...";
+inline constexpr const char* kTaskLocating = "Locating audio / video data forks..";
+inline constexpr const char* kTaskWriting = "Writing audio / video data forks..";
+
+using SampleChunk = std::vector<std::shared_ptr<Sample>>;
+
+// The reference's parameter sets that candidate NAL units are judged against: H.264 when `vps`
+// is absent, H.265 when it is present.
+struct ReferenceParameterSets {
+  std::shared_ptr<SPS> sps;
+  std::shared_ptr<PPS> pps;
+  std::shared_ptr<VPS_265> vps;
+  std::shared_ptr<SPS_265> sps265;
+  std::shared_ptr<PPS_265> pps265;
+  bool hevc() const { return vps != nullptr; }
+};
+
+// Repairs one damaged MOV/MP4/M4V movie with the help of a healthy reference movie whose video
+// uses the same coding parameters. One object per job; the job runs synchronously on the
+// caller's thread and reports everything through `delegate`. `pauseRepairing` and `stopflag` may
+// be set from another thread at any time.
+class RepairFile {
+ public:
+  // A unit this long or longer is taken for a chance match and ends a run.
+  static constexpr uint32_t kMaxNaluSize = 2200000;
+  // Bytes of a candidate NAL unit handed to the acceptance test.
+  static constexpr uint32_t kCandidateWindow = 50;
+
+  RepairFile();
+  ~RepairFile();
+  RepairFile(const RepairFile&) = delete;
+  RepairFile& operator=(const RepairFile&) = delete;
+
+  // The whole job. Outcomes: repairFileDidComplete, repairFileDidFailWithError (101, 102, 104,
+  // 105, 106), moveBackToSelectReferenceFile, or nothing after a stop.
+  void repairMOVWithRefFileAtPath(const std::string& ref, const std::string& corrupt, const std::string& repaired);
+
+  // Job steps, in calling order.
+  void repairFileAtPath(const std::string& corrupt, const std::string& output, const std::string& ref);
+  void analysisMdatOfFile(File& file, uint64_t videoCodec, uint64_t audioCodec);
+  void analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec);
+  // AAC frames of [offset, offset + size); none when stopped during the search.
+  std::optional<SampleChunk> analyseAACInFileHandle(qvr::ReadHandle& handle, uint64_t offset, uint64_t size);
+  // Writes the repaired movie; true when it was written completely (false after a stop or an
+  // error, which has then been reported).
+  bool writeSampleAtPath(const std::string& output, const std::string& corrupt);
+  void sendInfoToUIVideoCodec(uint64_t codec, double fps, uint64_t tracks, const std::string& duration);
+  void sendErrorWithCode(int32_t code, const std::string& reason);
+
+  // The run of length-prefixed NAL units that starts at `offset`: returns the number of units
+  // taken (0 when none); the run's samples are appended to `samples`, and the two counters are
+  // incremented (never reset).
+  int32_t getNaluAtOffset(uint64_t offset, SampleChunk& samples, qvr::BufferedReader& reader, uint8_t sizeBytesLength,
+                          uint32_t* nalCount, uint32_t* sampleCount, uint64_t inputFileSize,
+                          const ReferenceParameterSets& sets);
+  // The decoded candidate unit at `offset`, or none; decided on its first 50 bytes.
+  std::shared_ptr<NALU> isNaluAtOffset(uint64_t offset, qvr::BufferedReader& reader, uint8_t sizeBytesLength,
+                                       const ReferenceParameterSets& sets);
+  // The reference's parameter sets for its video codec; none of them when the video track has no
+  // sample description.
+  ReferenceParameterSets referenceParameterSets() const;
+
+  // Grouping of one unit into a run's samples (H.264 and H.265 rules). `picture` is the H.265
+  // run's picture flag. Exposed for tests.
+  static void groupAVC(const std::shared_ptr<NALU>& x, const NALU* previous, uint64_t offset, SampleChunk& samples,
+                       uint32_t* sampleCount);
+  static void groupHEVC(const std::shared_ptr<NALU>& x, const NALU* previous, bool& picture, uint64_t offset,
+                        SampleChunk& samples, uint32_t* sampleCount);
+  // Records a chunk in a track's sample-to-chunk list when its count differs from the last run.
+  static void recordSampleToChunk(std::vector<SampleToChunkEntery>& entries, uint32_t chunkNumber,
+                                  uint32_t samplesPerChunk);
+  // Whether a video sample's size folds into the next counted sample (non-picture units).
+  static bool isPrefixSample(const Sample& sample);
+
+  std::vector<SampleChunk> sampleArray;
+  SampleChunk videoSampleArray;
+  SampleChunk audioSampleArray;
+  uint64_t videoSampleCount = 0;
+  uint64_t fileSize1 = 0;
+  uint64_t ftypSize = 0;
+  std::atomic<bool> pauseRepairing{false};
+  std::atomic<bool> stopflag{false};
+  RepairFileDelegate* delegate = nullptr;  // not owned
+  std::unique_ptr<File> healthyFile;
+  std::unique_ptr<File> corruptFile;
+  std::unique_ptr<AtomCreationRequest> videoRequest;
+  std::unique_ptr<AtomCreationRequest> audioRequest;
+
+  // Facts about the finished job for callers that want more than the delegate says.
+  uint64_t audioSampleCountWritten() const { return audioSamplesWritten_; }
+  uint64_t videoSampleCountWritten() const { return videoSamplesWritten_; }
+
+ private:
+  void sendTask(const std::string& task);
+  void sendProgress(int32_t percentage);
+  void sendMoveBack();
+  void recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCodec, uint64_t nextVideoOffset);
+  uint32_t pcmFrameBytes() const;
+  bool acceptSingleUnitRun(const SampleChunk& run, qvr::BufferedReader& reader, uint64_t fileSize,
+                           uint64_t audioCodec) const;
+  void noteAcceptedRun(const SampleChunk& run);
+  bool writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in);
+  bool writeHeader(qvr::WriteHandle& out, const std::string& output);
+  void addFrameTables();
+
+  std::vector<SampleToChunkEntery> videoStsc_;
+  std::vector<SampleToChunkEntery> audioStsc_;
+  uint32_t videoChunkNumber_ = 0;
+  uint32_t audioChunkNumber_ = 0;
+  uint32_t sampleSkip_ = 0;
+  bool leadingRegionSearched_ = false;
+  // What the single-unit acceptance compares a lone picture with.
+  std::vector<uint8_t> aacConfig_;
+  int32_t maxFrameNum_ = 0;
+  int32_t prevRefFrameNum_ = -1;
+  uint64_t largestVideoSample_ = 0;
+  bool errorSent_ = false;
+  int32_t lastProgress_ = -1;
+  // The first NAL unit of every video sample size entry, for the per-frame tables.
+  std::vector<const Sample*> videoEntries_;
+  uint64_t audioSamplesWritten_ = 0;
+  uint64_t videoSamplesWritten_ = 0;
+};

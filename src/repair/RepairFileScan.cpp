@@ -1,0 +1,303 @@
+// Video sample recovery: every offset of the damaged file is tried as the start of a chain of
+// length-prefixed NAL units that the reference's parameter sets accept; the bytes between two
+// such chains are the interleaved audio.
+#include <neaacdec.h>
+
+#include <algorithm>
+
+#include "bitstream/NALU.h"
+#include "bitstream/SPS.h"
+#include "boxes/AudioSampleDescriptionEntery.h"
+#include "boxes/Moov.h"
+#include "boxes/Stsd.h"
+#include "foundation/FileHandle.h"
+#include "foundation/Pause.h"
+#include "repair/AacFrameSearch.h"
+#include "repair/RepairFile.h"
+
+namespace {
+// Reads at most this much of the damaged file per refill while scanning.
+constexpr size_t kScanBufferSize = 8u << 20;
+
+bool nameIs(const NALU& n, const char* name) { return n.setName && *n.setName == name; }
+bool isParameterSetName(const NALU& n) { return nameIs(n, "VPS") || nameIs(n, "SPS") || nameIs(n, "PPS"); }
+}  // namespace
+
+ReferenceParameterSets RepairFile::referenceParameterSets() const {
+  ReferenceParameterSets sets;
+  if (!healthyFile || !healthyFile->moov) return sets;
+  const Trak* video = healthyFile->moov->getTrakWithType(1);
+  const Stsd* stsd = video ? video->stsd() : nullptr;
+  if (!stsd) return sets;
+  if (healthyFile->videoCodec == 1002) {
+    sets.vps = stsd->hevcVPS();
+    sets.sps265 = stsd->hevcSPS();
+    sets.pps265 = stsd->hevcPPS();
+  } else {
+    sets.sps = stsd->avcSPS();
+    sets.pps = stsd->avcPPS();
+  }
+  return sets;
+}
+
+std::shared_ptr<NALU> RepairFile::isNaluAtOffset(uint64_t offset, qvr::BufferedReader& reader, uint8_t sizeBytesLength,
+                                                 const ReferenceParameterSets& sets) {
+  // Past the end of the file the window reads as zeros, which never decode as a unit.
+  const uint8_t* window = reader.window(offset, kCandidateWindow);
+  // A unit of 2,200,000 bytes or more ends a run whatever it holds, so it is turned away before
+  // it is decoded. The prefix is read as wide as the reference says.
+  uint64_t prefix = 0;
+  for (uint32_t i = 0; i < sizeBytesLength && i < 4; ++i) prefix = prefix << 8 | window[i];
+  if (prefix == 0 || prefix + sizeBytesLength >= kMaxNaluSize) return nullptr;
+  std::unique_ptr<NALU> unit;
+  if (sets.hevc()) {
+    unit = NALU::initNALUWithBytes(window, kCandidateWindow, sizeBytesLength, sets.vps.get(), sets.sps265.get(),
+                                   sets.pps265.get());
+  } else {
+    unit = NALU::initNALUWithBytes(window, kCandidateWindow, sizeBytesLength, sets.sps.get(), sets.pps.get());
+  }
+  return std::shared_ptr<NALU>(std::move(unit));
+}
+
+void RepairFile::groupAVC(const std::shared_ptr<NALU>& x, const NALU* p, uint64_t offset, SampleChunk& samples,
+                          uint32_t* sampleCount) {
+  if (p != nullptr && !samples.empty() && x->NALType == p->NALType && x->sliceType == p->sliceType &&
+      x->frameNum == p->frameNum && x->firstMBInSlice > p->firstMBInSlice) {
+    samples.back()->sampleSize += x->nalSize;
+    return;
+  }
+  auto sample = Sample::initWithSampleType(kSampleTypeH264, offset, x->nalSize, x);
+  if (x->NALType == 1 || x->NALType == 5) sample->firstSlice = x;
+  samples.push_back(std::move(sample));
+  if (x->NALType != 6 && x->NALType != 8 && x->NALType != 9) ++*sampleCount;
+}
+
+void RepairFile::groupHEVC(const std::shared_ptr<NALU>& x, const NALU* p, bool& picture, uint64_t offset,
+                           SampleChunk& samples, uint32_t* sampleCount) {
+  const bool xSlice = nameIs(*x, "Slice");
+  picture = picture && xSlice;
+  bool append = false;
+  if (p != nullptr && !samples.empty()) {
+    append = (picture && xSlice && x->firstMBInSlice == 0 && x->NALType == p->NALType) ||
+             (nameIs(*p, "Slice") && nameIs(*x, "Unspecified")) || (isParameterSetName(*p) && xSlice) ||
+             (isParameterSetName(*p) && isParameterSetName(*x));
+  }
+  if (append) {
+    Sample& last = *samples.back();
+    last.sampleSize += x->nalSize;
+    if (xSlice && !last.firstSlice) last.firstSlice = x;
+    return;
+  }
+  auto sample = Sample::initWithSampleType(kSampleTypeH265, offset, x->nalSize, x);
+  if (xSlice) sample->firstSlice = x;
+  samples.push_back(std::move(sample));
+  if (xSlice || nameIs(*x, "SPS") || nameIs(*x, "VPS")) ++*sampleCount;
+  if (xSlice && x->firstMBInSlice == 1) picture = true;
+}
+
+int32_t RepairFile::getNaluAtOffset(uint64_t offset, SampleChunk& samples, qvr::BufferedReader& reader,
+                                    uint8_t sizeBytesLength, uint32_t* nalCount, uint32_t* sampleCount,
+                                    uint64_t inputFileSize, const ReferenceParameterSets& sets) {
+  // The file size does not bound a run: a unit reaching past the end is taken with its declared
+  // length (the writer pads it).
+  (void)inputFileSize;
+  std::shared_ptr<NALU> x = isNaluAtOffset(offset, reader, sizeBytesLength, sets);
+  if (!x) return 0;
+  std::shared_ptr<NALU> previous;
+  bool picture = false;
+  int32_t taken = 0;
+  uint64_t at = offset;
+  while (x) {
+    if (x->nalSize >= kMaxNaluSize) break;
+    if (!qvr::pausePoint(pauseRepairing, stopflag)) return 0;
+    ++*nalCount;
+    if (sets.hevc()) {
+      groupHEVC(x, previous.get(), picture, at, samples, sampleCount);
+    } else {
+      groupAVC(x, previous.get(), at, samples, sampleCount);
+    }
+    ++taken;
+    at += x->nalSize;
+    previous = x;
+    x = isNaluAtOffset(at, reader, sizeBytesLength, sets);
+  }
+  return taken;
+}
+
+void RepairFile::recordSampleToChunk(std::vector<SampleToChunkEntery>& entries, uint32_t chunkNumber,
+                                     uint32_t samplesPerChunk) {
+  if (!entries.empty() && entries.back().samplesPerChunk == samplesPerChunk) return;
+  entries.push_back(SampleToChunkEntery::initWithFirstChunk(chunkNumber, samplesPerChunk, 1));
+}
+
+// Interleaved movies often hold one picture per video chunk, a single NAL unit, which the
+// two-unit rule alone would pass over. A lone unit is taken when it begins a picture and what
+// surrounds it confirms it: the audio that follows decodes, its frame_num continues the pictures
+// before it, it is an IDR picture of a movie without AAC audio, or it is the last thing in the file.
+bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::BufferedReader& reader, uint64_t fileSize,
+                                     uint64_t audioCodec) const {
+  if (run.size() != 1 || !run.front()->firstSlice) return false;
+  const Sample& sample = *run.front();
+  const NALU& x = *sample.nal;
+  const bool hevc = sample.sampleType == kSampleTypeH265;
+  if (hevc ? x.firstMBInSlice != 1 : x.firstMBInSlice != 0) return false;
+  const uint64_t end = sample.sampleOffset + sample.sampleSize;
+  if (end >= fileSize) {
+    // Cut by the end of the recording: believable only when no larger than the pictures seen.
+    return largestVideoSample_ > 0 && sample.sampleSize <= 4 * largestVideoSample_;
+  }
+  if (audioCodec == 1002) {
+    return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, reader.window(end, qvr::AacFrameSearch::kWindowLength),
+                                               std::min<uint64_t>(qvr::AacFrameSearch::kWindowLength, fileSize - end));
+  }
+  if (hevc) return x.NALType >= 16 && x.NALType <= 23;
+  if (x.NALType == 5) return true;
+  if (prevRefFrameNum_ < 0 || maxFrameNum_ <= 0) return false;
+  return x.frameNum == (prevRefFrameNum_ + 1) % maxFrameNum_;
+}
+
+void RepairFile::noteAcceptedRun(const SampleChunk& run) {
+  for (const auto& sample : run) {
+    largestVideoSample_ = std::max(largestVideoSample_, sample->sampleSize);
+    const NALU* slice = sample->firstSlice.get();
+    if (slice && sample->sampleType == kSampleTypeH264 && slice->NRI != 0) prevRefFrameNum_ = slice->frameNum;
+  }
+}
+
+uint32_t RepairFile::pcmFrameBytes() const {
+  const AudioSampleDescriptionEntery* audio =
+      healthyFile && healthyFile->audioDecoder ? healthyFile->audioDecoder->asAudio() : nullptr;
+  if (audio) {
+    if (audio->version == 1 && audio->bytesPerFrame > 0) return audio->bytesPerFrame;
+    uint32_t bytes = uint32_t(audio->numberOfChannels) * (audio->sampleSize / 8u);
+    if (bytes > 0) return bytes;
+  }
+  return 4;  // 16-bit stereo, the common camera layout
+}
+
+std::optional<SampleChunk> RepairFile::analyseAACInFileHandle(qvr::ReadHandle& handle, uint64_t offset, uint64_t size) {
+  std::vector<uint8_t> config;
+  if (healthyFile) {
+    std::span<const uint8_t> info = healthyFile->decoderSpecificInfo();
+    config.assign(info.begin(), info.end());
+  }
+  qvr::AacFrameSearch search(std::move(config), pauseRepairing, stopflag);
+  auto frames = search.search(handle, offset, size);
+  if (!frames) return std::nullopt;
+  SampleChunk chunk;
+  chunk.reserve(frames->size());
+  for (const qvr::AacFrame& f : *frames) {
+    chunk.push_back(Sample::initWithSampleType(kSampleTypeAAC, f.offset, f.size, nullptr));
+  }
+  return chunk;
+}
+
+void RepairFile::recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCodec, uint64_t nextVideoOffset) {
+  const Sample& last = *videoSampleArray.back();
+  const uint64_t end = last.sampleOffset + last.sampleSize;
+  if (nextVideoOffset <= end) return;
+  const uint64_t gap = nextVideoOffset - end;
+  if (audioCodec == 1003 || audioCodec == 1004) {
+    // Both byte orders of PCM are tabulated alike: the bytes of the further tracks at the end of
+    // the gap are left out, and the chunk counts the whole PCM frames it really holds. A gap no
+    // longer than those bytes holds no audio.
+    if (gap <= sampleSkip_) return;
+    const uint64_t bytes = gap - sampleSkip_;
+    const uint64_t frames = bytes / pcmFrameBytes();
+    if (frames == 0 || frames > UINT32_MAX) return;
+    auto sample = Sample::initWithSampleType(kSampleTypePCM, end, bytes, nullptr);
+    ++audioChunkNumber_;
+    recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(frames));
+    sampleArray.push_back({sample});
+    audioSampleArray.push_back(sample);
+    return;
+  }
+  if (audioCodec != 1002) return;
+  if (audioSampleArray.empty() && videoSampleCount != 0 && !leadingRegionSearched_) {
+    // The region before the first video chunk yields the same frames whenever it is searched.
+    leadingRegionSearched_ = true;
+    auto leading = analyseAACInFileHandle(handle, 0, videoSampleArray.front()->sampleOffset);
+    if (leading && !leading->empty()) {
+      ++audioChunkNumber_;
+      recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(leading->size()));
+      audioSampleArray.insert(audioSampleArray.end(), leading->begin(), leading->end());
+      sampleArray.insert(sampleArray.begin(), std::move(*leading));
+    }
+  }
+  auto frames = analyseAACInFileHandle(handle, end, gap);
+  if (frames && !frames->empty()) {
+    ++audioChunkNumber_;
+    recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(frames->size()));
+    audioSampleArray.insert(audioSampleArray.end(), frames->begin(), frames->end());
+    sampleArray.push_back(std::move(*frames));
+  }
+}
+
+void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec) {
+  auto handle = qvr::ReadHandle::open(file.filePath);
+  const uint64_t S = handle ? handle->size() : 0;
+  videoSampleArray.clear();
+  audioSampleArray.clear();
+  sampleArray.clear();
+  videoStsc_.clear();
+  audioStsc_.clear();
+
+  const uint8_t prefixLength = static_cast<uint8_t>(healthyFile->AVCOneNaluSizeLength());
+  const ReferenceParameterSets sets = referenceParameterSets();
+  const bool hevc = healthyFile->videoCodec == 1002;
+  if ((hevc && (!sets.vps || !sets.sps265 || !sets.pps265)) || (!hevc && (!sets.sps || !sets.pps))) {
+    sendMoveBack();
+    return;
+  }
+  sampleSkip_ = healthyFile->numberOfTracks() >= 3 ? healthyFile->getSampleSkip() : 0;
+  videoSampleCount = 0;
+  videoChunkNumber_ = 0;
+  audioChunkNumber_ = 0;
+  leadingRegionSearched_ = false;
+  aacConfig_.clear();
+  if (audioCodec == 1002) {
+    std::span<const uint8_t> info = healthyFile->decoderSpecificInfo();
+    aacConfig_.assign(info.begin(), info.end());
+  }
+  maxFrameNum_ = sets.sps ? sets.sps->MaxFrameNum : 0;
+  prevRefFrameNum_ = -1;
+  largestVideoSample_ = 0;
+  sendTask(kTaskLocating);
+
+  if (S > 0) {
+    qvr::BufferedReader reader(*handle, kScanBufferSize);
+    uint64_t offset = 0;
+    while (true) {
+      if (stopflag) return;
+      if (!qvr::pausePoint(pauseRepairing, stopflag)) return;
+      sendProgress(static_cast<int32_t>(offset * 100 / S));
+      SampleChunk run;
+      uint32_t nalCount = 0;
+      uint32_t sampleCount = 0;
+      int32_t taken = getNaluAtOffset(offset, run, reader, prefixLength, &nalCount, &sampleCount, S, sets);
+      if (taken == 1 && acceptSingleUnitRun(run, reader, S, audioCodec)) taken = 2;
+      if (taken < 2) {
+        if (stopflag) return;
+        if (++offset >= S) break;
+        continue;
+      }
+      if (!videoSampleArray.empty()) recoverAudioBetween(*handle, audioCodec, run.front()->sampleOffset);
+      ++videoChunkNumber_;
+      videoSampleCount += sampleCount;
+      recordSampleToChunk(videoStsc_, videoChunkNumber_, sampleCount);
+      noteAcceptedRun(run);
+      videoSampleArray.insert(videoSampleArray.end(), run.begin(), run.end());
+      const Sample& last = *run.back();
+      offset = last.sampleOffset + last.sampleSize;
+      sampleArray.push_back(std::move(run));
+      if (offset >= S) break;
+    }
+  }
+  if (stopflag) return;
+  audioRequest = std::make_unique<AtomCreationRequest>();
+  audioRequest->requestType = AtomCreationRequest::kAudioRequest;
+  audioRequest->stscEntries = audioStsc_;
+  videoRequest = std::make_unique<AtomCreationRequest>();
+  videoRequest->requestType = AtomCreationRequest::kVideoRequest;
+  videoRequest->stscEntries = videoStsc_;
+}
