@@ -255,7 +255,7 @@ TEST_F(H264EncodedStreams, TwoAndOneBytePrefixesGiveTheSameVerdicts) {
 
 // A window one byte early or late sees a wrong length prefix and a header byte taken from the
 // prefix or the payload. The acceptance rules decide, and they let some through: a payload byte
-// that happens to read as a non-IDR slice header (types 1, nal_ref_idc anything) is judged only on
+// that happens to read as a non-IDR slice header (type 1, any nal_ref_idc) is judged only on
 // slice_type being 0 to 9, which one bit pattern in two or three passes. That happens after tiny
 // units (a 5-byte picture-timing SEI makes the shifted prefix 0x00000506 and the next byte 0x01)
 // and for second slices of a picture whose first payload byte (the start of a large

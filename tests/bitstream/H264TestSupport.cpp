@@ -1,6 +1,5 @@
 #include "bitstream/H264TestSupport.h"
 
-#include <regex>
 #include <sstream>
 
 #include "support/TestSupport.h"
@@ -83,15 +82,16 @@ std::vector<TraceUnit> traceUnits(const std::string& annexBPath, std::string* lo
   if (log) *log = result.output;
   std::vector<TraceUnit> units;
   if (result.exitCode != 0) return units;
-  static const std::regex kLine(R"(\[trace_headers @ 0x[0-9a-f]+\] (.*)$)");
-  static const std::regex kField(R"(^\d+\s+(\S+)\s+[01]+ = (-?\d+)$)");
   bool inExtradata = false;
   std::istringstream in(result.output);
   std::string line;
   while (std::getline(in, line)) {
-    std::smatch m;
-    if (!std::regex_search(line, m, kLine)) continue;
-    const std::string text = m[1];
+    // "[trace_headers @ 0x...] <text>"; progress output may precede it on the same line.
+    const size_t tag = line.find("[trace_headers @ ");
+    if (tag == std::string::npos) continue;
+    const size_t close = line.find("] ", tag);
+    if (close == std::string::npos) continue;
+    const std::string text = line.substr(close + 2);
     if (text == "Extradata") {
       inExtradata = true;
       continue;
@@ -100,11 +100,16 @@ std::vector<TraceUnit> traceUnits(const std::string& annexBPath, std::string* lo
       inExtradata = false;
       continue;
     }
-    std::smatch f;
-    if (inExtradata || !std::regex_match(text, f, kField)) continue;
-    const std::string name = f[1];
+    // "<bit offset> <name> <bits> = <value>"
+    std::istringstream fields(text);
+    std::string offset, name, bits, equals;
+    int64_t value = 0;
+    if (!(fields >> offset >> name >> bits >> equals >> value) || equals != "=") continue;
+    if (offset.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (bits.find_first_not_of("01") != std::string::npos) continue;
+    if (inExtradata) continue;
     if (name == "forbidden_zero_bit") units.emplace_back();
-    if (!units.empty()) units.back()[name] = std::stoll(f[2]);
+    if (!units.empty()) units.back()[name] = value;
   }
   return units;
 }
