@@ -5,8 +5,7 @@
 
 namespace {
 constexpr uint32_t kNumOfArraysOffset = 30;
-constexpr uint32_t kScanStart = 31;
-constexpr uint32_t kMinScanSize = 34;
+constexpr uint32_t kArraysStart = 31;
 constexpr uint8_t kVpsType = 32;
 constexpr uint8_t kSpsType = 33;
 constexpr uint8_t kPpsType = 34;
@@ -31,31 +30,36 @@ bool HVCDecoderConfigurationRecord::readBytes(const uint8_t* bytes, uint32_t siz
   type = in.readUI32();
   // The array count is byte 30, so a box must reach past it to have one at all.
   if (size <= kNumOfArraysOffset || bytes[kNumOfArraysOffset] < 3) return false;
-  if (size < kMinScanSize) return true;
-
-  for (uint32_t p = kScanStart; p < size - 2; ++p) {
-    const uint8_t unitType = bytes[p] >> 1;
-    if (unitType != kVpsType && unitType != kSpsType && unitType != kPpsType) continue;
-    // p would be the header byte of the array's first unit: its count's low byte sits three
-    // bytes before it and its length two bytes before it. Later units carry their own length.
-    const uint8_t count = bytes[p - 3];
-    if (unitType == kVpsType) numOfVPS = count;
-    if (unitType == kSpsType) numOfSPS = count;
-    if (unitType == kPpsType) numOfPPS = count;
-    uint32_t start = p;
-    uint16_t length = qvr::readBE16(bytes + p - 2);
-    for (uint32_t i = 0; i < count; ++i) {
-      if (i > 0) {
-        if (size - p < 2) break;
-        length = qvr::readBE16(bytes + p);
-        start = p + 2;
+  // The arrays are walked as laid out rather than scanned for header bytes: encoders store SEI
+  // arrays here too (x265 its settings as text, Apple devices Dolby Vision data), and a scan
+  // takes letters such as 'B' or 'D' in them for SPS and PPS headers, replacing the real
+  // parameter sets with whatever follows.
+  const uint8_t numOfArrays = bytes[kNumOfArraysOffset];
+  uint32_t p = kArraysStart;
+  for (uint32_t a = 0; a < numOfArrays; ++a) {
+    if (size - p < 3) break;
+    const uint8_t arrayType = bytes[p] & 0x3F;
+    const uint16_t numNalus = qvr::readBE16(bytes + p + 1);
+    p += 3;
+    for (uint32_t i = 0; i < numNalus; ++i) {
+      if (size - p < 2) return true;
+      const uint16_t length = qvr::readBE16(bytes + p);
+      p += 2;
+      const uint8_t unitType = length > 0 && p < size ? (bytes[p] >> 1) & 0x3F : arrayType;
+      // Counts and sizes are those of the last unit met of each kind, as announced.
+      if (unitType == kVpsType) {
+        numOfVPS = static_cast<uint8_t>(numNalus);
+        vpsSize = length;
+      } else if (unitType == kSpsType) {
+        numOfSPS = static_cast<uint8_t>(numNalus);
+        spsSize = length;
+      } else if (unitType == kPpsType) {
+        numOfPPS = static_cast<uint8_t>(numNalus);
+        ppsSize = length;
       }
-      if (unitType == kVpsType) vpsSize = length;
-      if (unitType == kSpsType) spsSize = length;
-      if (unitType == kPpsType) ppsSize = length;
-      if (length > size - start) break;
-      parseUnit(unitType, bytes + start, length);
-      p = start + length;
+      if (length > size - p) return true;
+      parseUnit(unitType, bytes + p, length);
+      p += length;
     }
   }
   return true;

@@ -393,8 +393,9 @@ TEST(SampleDescription, ShortEntriesReadOnlyWhatTheyHold) {
   EXPECT_EQ(Stsd::initSTSDWithBytes(nullptr, 100)->codecFormat, 0);
 }
 
-// An "hvcC" with arrays of one VPS, one SPS and one PPS laid out as encoders write them.
-Bytes hvcC(uint8_t numOfArrays, bool withPps = true) {
+// An "hvcC" with arrays of one VPS, one SPS and one PPS laid out as encoders write them,
+// optionally followed by an SEI array.
+Bytes hvcC(uint8_t numOfArrays, bool withPps = true, const Bytes& sei = {}) {
   Bytes p(22, 0);
   p[0] = 1;
   p[21] = 0x0F;
@@ -408,6 +409,7 @@ Bytes hvcC(uint8_t numOfArrays, bool withPps = true) {
   array(32, {0x40, 0x01, 0x0C, 0x01, 0xFF, 0xFF});
   array(33, {0x42, 0x01, 0x01, 0x01, 0x60, 0x00, 0x00, 0x03});
   if (withPps) array(34, {0x44, 0x01, 0xC1, 0x72});
+  if (!sei.empty()) array(39, sei);
   return box("hvcC", p);
 }
 
@@ -430,6 +432,23 @@ TEST(HevcRecord, CountsAndSizesComeFromTheScan) {
   ASSERT_TRUE(partial);
   EXPECT_EQ(partial->ppsSize, 4);
   EXPECT_EQ(partial->pps, nullptr);
+}
+
+TEST(HevcRecord, TextInAnSeiArrayIsNotTakenForParameterSets) {
+  // Encoders store their settings as text in an SEI array; 'B' and 'D' are the header bytes of
+  // an SPS and a PPS, and "@" that of a VPS.
+  static const char kText[] = "x265 @ B-frames D=\x01\x02 BDBDBD";
+  Bytes sei = {0x4E, 0x01, 0x05, 0x20};
+  sei.insert(sei.end(), kText, kText + sizeof(kText) - 1);
+  Bytes b = hvcC(4, true, sei);
+  auto record = HVCDecoderConfigurationRecord::initHVCDecoderWithBytes(b.data(), uint32_t(b.size()), 1920, 1080);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->numOfVPS, 1);
+  EXPECT_EQ(record->numOfSPS, 1);
+  EXPECT_EQ(record->numOfPPS, 1);
+  EXPECT_EQ(record->vpsSize, 6);
+  EXPECT_EQ(record->spsSize, 8);
+  EXPECT_EQ(record->ppsSize, 4);
 }
 
 TEST(HevcRecord, FewerThanThreeArraysOrNoArrayCountMeansNoRecord) {

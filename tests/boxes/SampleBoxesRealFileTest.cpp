@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SampleBoxWalker.h"
+#include "bitstream/SPS.h"
+#include "boxes/AVCDecoderConfigurationRecord.h"
+#include "boxes/AudioSampleDescriptionEntery.h"
+#include "boxes/Ctts.h"
+#include "boxes/DecoderSpecifiInfoWrapper.h"
+#include "boxes/HVCDecoderConfigurationRecord.h"
+#include "boxes/Moov.h"
+#include "boxes/Sdtp.h"
+#include "boxes/Stco.h"
+#include "boxes/Stsc.h"
+#include "boxes/Stsd.h"
+#include "boxes/Stss.h"
+#include "boxes/Stsz.h"
+#include "boxes/Stts.h"
+#include "boxes/VideoSampleDescriptionEntery.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using sampleboxes::Bytes;
+using sampleboxes::TrackTables;
+
+std::unique_ptr<Stsd> stsdOf(TrackTables& t) {
+  const Bytes& b = t.boxes["stsd"];
+  return Stsd::initSTSDWithBytes(b.data(), uint32_t(b.size()));
+}
+
+const TrackTables* trackWithHandler(const std::vector<TrackTables>& tracks, const std::string& handler) {
+  for (const TrackTables& t : tracks) {
+    if (t.handler == handler) return &t;
+  }
+  return nullptr;
+}
+
+// Every table this file holds, parsed and written again, must give back the bytes it came from.
+void expectTablesRewriteUnchanged(const std::string& name, std::vector<TrackTables>& tracks) {
+  for (TrackTables& t : tracks) {
+    for (auto& [type, b] : t.boxes) {
+      SCOPED_TRACE(name + " " + t.handler + " " + type);
+      const uint8_t* p = b.data();
+      const uint32_t n = uint32_t(b.size());
+      std::vector<uint8_t> rewritten;
+      if (type == "stts") {
+        auto x = Stts::initSTTSWithBytes(p, n);
+        x->createWriteableData();
+        rewritten = x->writeableData;
+      } else if (type == "stss") {
+        auto x = Stss::initSTSSWithBytes(p, n);
+        x->createWriteableData();
+        rewritten = x->writeableData;
+      } else if (type == "stsz") {
+        auto x = Stsz::initSTSZWithBytes(p, n);
+        x->createWriteableData();
+        rewritten = x->writeableData;
+      } else if (type == "stsc") {
+        auto x = Stsc::initSTSCWithBytes(p, n);
+        x->asignWritableData();
+        rewritten = x->writeableData;
+      } else if (type == "stco" || type == "co64") {
+        auto x = Stco::initSTCOWithBytes(p, n, type == "co64");
+        x->createWriteableData();
+        rewritten = x->writeableData;
+      } else if (type == "ctts") {
+        rewritten = Ctts::initCTTSWithBytes(p, n)->writeableData;
+      } else if (type == "sdtp") {
+        auto x = Sdtp::initSDTPWithBytes(p, n);
+        x->createWriteableData();
+        rewritten = x->writeableData;
+      } else {
+        continue;
+      }
+      EXPECT_EQ(rewritten, b);
+    }
+  }
+}
+
+struct CorpusCase {
+  const char* file;
+  int64_t videoCodec;
+  const char* resolution;
+  int64_t audioCodec;
+  Bytes audioSpecificConfig;  // as ffprobe shows the stream's extradata
+  int64_t avgBitrate = -1;    // -1: not checked
+  int64_t maxBitrate = -1;
+};
+
+const std::vector<CorpusCase>& corpusCases() {
+  static const std::vector<CorpusCase> cases = {
+      {"gopro_hero7_HD7.mp4", 1001, "848x480", 1002, {0x11, 0x90, 0, 0, 0}, 48000, 48000},
+      {"gopro_hero5_karma_HD5.mp4", 1001, "854x480", 1002, {0x11, 0x90, 0, 0, 0}},
+      {"phone_3gp5_avc720p_co64.mp4", 1001, "1280x720", 1002, {0x11, 0x90}, 24000, 48000},
+      {"x264_lavf53_v1.mp4", 1001, "480x272", 1002, {0x12, 0x10}, 92500, 96000},
+      {"apple_coremedia_avc_faststart.mp4", 1001, "1280x720", 1002, {0x12, 0x10}, 0, 192000},
+      {"apple_sample_ipod.m4v", 1001, "320x240", 1002, {0x12, 0x10}},
+      {"flir_one_thermal.mp4", 1001, "1080x1440", 1002, {0x12, 0x08}},
+      {"samsung_sef_slowmo.mp4", 1001, "320x240", 1002, {0x14, 0x90, 0x56, 0xE5, 0x00}},
+      {"android12_avc_4k60_portrait.mp4", 1001, "3840x2160", 1002, {0x11, 0x90}},
+      {"iphone14pro_dolbyvision_hevc.mov", 1005, "1280x720", 1002, {0x12, 0x10}},
+      {"apple_hevc_main10_moovfirst.mp4", 1005, "1920x1080", 1002, {0x12, 0x10}},
+      {"android_hevc_mett_track.mp4", 1005, "1920x1080", 1002, {0x11, 0x90}},
+      {"android14_hevc_hlg10_moovfirst.mp4", 1005, "1920x1080", 1002, {0x11, 0x90}},
+      {"lavf_avc1080p50_sowt.mov", 1001, "1920x1080", 1003, {}},
+      {"lavf_avc720p_twos.mov", 1001, "1080x720", 1004, {}},
+      // QuickTime "lpcm" and 3GPP H.263/AMR entries are not among the codecs the repair knows.
+      {"iphone6s_livephoto_lpcm.mov", 1001, "1440x1080", 0, {}},
+      {"cameraphone_2004_h263_amr.3gp", 0, "176x144", 0, {}},
+  };
+  return cases;
+}
+
+TEST(CorpusSampleDescriptions, CodecConfigurationOfCameraFiles) {
+  for (const CorpusCase& c : corpusCases()) {
+    SCOPED_TRACE(c.file);
+    Bytes file = testsupport::readFile(testsupport::sharedDir() + "/corpus/" + c.file);
+    ASSERT_FALSE(file.empty());
+    std::vector<TrackTables> tracks = sampleboxes::trackTables(file);
+    auto* video = const_cast<TrackTables*>(trackWithHandler(tracks, "vide"));
+    auto* audio = const_cast<TrackTables*>(trackWithHandler(tracks, "soun"));
+    ASSERT_TRUE(video && audio);
+
+    auto v = stsdOf(*video);
+    EXPECT_EQ(v->codecFormat, c.videoCodec);
+    EXPECT_EQ(v->stsdData, video->boxes["stsd"]);
+    if (c.videoCodec != 0) {
+      EXPECT_EQ(v->getResolution(), c.resolution);
+      EXPECT_EQ(v->avc1NaluSizeLength(), 4);
+    }
+    if (c.videoCodec == 1001) {
+      auto sps = v->avcSPS();
+      ASSERT_TRUE(sps);
+      ASSERT_TRUE(v->PPS());
+      // The coded picture covers the described one.
+      const auto* entry = v->getDecoder()->asVideo();
+      EXPECT_GE((sps->pic_width_in_mbs_minus1 + 1) * 16, entry->width);
+      EXPECT_EQ(entry->avcC()->sequenceParameterSetNALUnit[0] & 0x1F, 7);
+      EXPECT_EQ(entry->avcC()->pictureParameterSetNALUnit[0] & 0x1F, 8);
+    }
+    if (c.videoCodec == 1005) {
+      const HVCDecoderConfigurationRecord* record = v->getDecoder()->asVideo()->hvcC();
+      ASSERT_TRUE(record);
+      EXPECT_GE(record->numOfSPS, 1);
+      EXPECT_GE(record->numOfPPS, 1);
+      EXPECT_GT(record->spsSize, 0);
+    }
+
+    auto a = stsdOf(*audio);
+    EXPECT_EQ(a->codecFormat, c.audioCodec);
+    auto info = a->decoderSpecificInfo();
+    if (c.audioCodec == 1002) {
+      ASSERT_TRUE(info);
+      EXPECT_EQ(Bytes(info->decoderSpecificInfo.begin(), info->decoderSpecificInfo.end()), c.audioSpecificConfig);
+    } else {
+      EXPECT_EQ(info, nullptr);
+    }
+    if (c.avgBitrate >= 0) {
+      EXPECT_EQ(a->getAvgAudioBitRate(), c.avgBitrate);
+    }
+    if (c.maxBitrate >= 0) {
+      EXPECT_EQ(a->getMaxAudioBitRate(), c.maxBitrate);
+    }
+
+    expectTablesRewriteUnchanged(c.file, tracks);
+  }
+}
+
+TEST(CorpusSampleDescriptions, SampleSkipCountsTheTracksAfterVideoAndAudio) {
+  struct Case {
+    const char* file;
+    uint32_t skip;
+  };
+  // Worked out by hand from the constant sample sizes and first runs of the third and later
+  // tracks (timed metadata of 10 and 8 bytes a sample in the Apple files).
+  for (const Case& c : {Case{"iphone6_gps.mov", 10}, Case{"apple_hevc_main10_moovfirst.mp4", 18},
+                        Case{"gopro_hero7_HD7.mp4", 0}, Case{"x264_lavf53_v1.mp4", 0}}) {
+    SCOPED_TRACE(c.file);
+    Bytes file = testsupport::readFile(testsupport::sharedDir() + "/corpus/" + c.file);
+    for (const sampleboxes::Box& b : sampleboxes::children(file, 0, file.size())) {
+      if (b.type != "moov") continue;
+      auto moov = Moov::initMOOVWithData(file.data() + b.offset, uint32_t(b.size));
+      ASSERT_TRUE(moov);
+      EXPECT_EQ(moov->getSampleSkip(), c.skip);
+    }
+  }
+}
+
+// Movies made by ffmpeg with known parameters: 320x240 H.264 at 25 fps for one second with
+// 48 kHz stereo audio as AAC, little-endian PCM ("sowt") and big-endian PCM ("twos").
+class EncodedSampleDescriptions : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!testsupport::haveProgram("ffmpeg")) return;
+    dir_ = new testsupport::TempDir();
+    const std::string inputs =
+        "ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 "
+        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -ac 2 "
+        "-c:v libx264 -pix_fmt yuv420p -g 10 ";
+    ok_ = true;
+    for (auto [name, audio] : {std::pair{"aac.mp4", "-c:a aac -b:a 128k"}, std::pair{"aac.mov", "-c:a aac -b:a 128k"},
+                               std::pair{"sowt.mov", "-c:a pcm_s16le"}, std::pair{"twos.mov", "-c:a pcm_s16be"}}) {
+      auto r = testsupport::runCommand(inputs + audio + " -y " + testsupport::shellQuote(dir_->file(name)));
+      ok_ = ok_ && r.exitCode == 0;
+    }
+    auto r = testsupport::runCommand(
+        "ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -c:v libx265 "
+        "-x265-params log-level=none -tag:v hvc1 -y " +
+        testsupport::shellQuote(dir_->file("hevc.mp4")));
+    ok_ = ok_ && r.exitCode == 0;
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!dir_) GTEST_SKIP() << "ffmpeg is not installed";
+    ASSERT_TRUE(ok_) << "ffmpeg could not make the test movies";
+  }
+  static std::vector<TrackTables> tracksOf(const std::string& name) {
+    return sampleboxes::trackTables(testsupport::readFile(dir_->file(name)));
+  }
+
+  static inline testsupport::TempDir* dir_ = nullptr;
+  static inline bool ok_ = false;
+};
+
+TEST_F(EncodedSampleDescriptions, H264WithAacInMp4AndMov) {
+  for (const char* name : {"aac.mp4", "aac.mov"}) {
+    SCOPED_TRACE(name);
+    auto tracks = tracksOf(name);
+    auto* video = const_cast<TrackTables*>(trackWithHandler(tracks, "vide"));
+    auto* audio = const_cast<TrackTables*>(trackWithHandler(tracks, "soun"));
+    ASSERT_TRUE(video && audio);
+
+    auto v = stsdOf(*video);
+    EXPECT_EQ(v->codecFormat, 1001);
+    EXPECT_EQ(v->avc1NaluSizeLength(), 4);
+    EXPECT_EQ(v->getResolution(), "320x240");
+    ASSERT_TRUE(v->avcSPS());
+    EXPECT_EQ(v->avcSPS()->pic_width_in_mbs_minus1, 19);
+    EXPECT_EQ(v->avcSPS()->pic_height_in_map_units_minus1, 14);
+
+    auto a = stsdOf(*audio);
+    EXPECT_EQ(a->codecFormat, 1002);
+    auto info = a->decoderSpecificInfo();
+    ASSERT_TRUE(info);
+    // AAC LC (2), 48 kHz (index 3), two channels.
+    ASSERT_GE(info->decoderSpecificInfo.size(), 2u);
+    EXPECT_EQ(info->decoderSpecificInfo[0], 0x11);
+    EXPECT_EQ(info->decoderSpecificInfo[1], 0x90);
+    EXPECT_GT(a->getAvgAudioBitRate(), 64000u);
+    EXPECT_LT(a->getAvgAudioBitRate(), 200000u);
+    EXPECT_GE(a->getMaxAudioBitRate(), a->getAvgAudioBitRate());
+
+    // 25 frames, a sync frame every 10, one duration for all.
+    auto stsz = Stsz::initSTSZWithBytes(video->boxes["stsz"].data(), uint32_t(video->boxes["stsz"].size()));
+    EXPECT_EQ(stsz->numberOfEntries, 25u);
+    EXPECT_EQ(stsz->SampleSizeTable.size(), 25u);
+    auto stss = Stss::initSTSSWithBytes(video->boxes["stss"].data(), uint32_t(video->boxes["stss"].size()));
+    EXPECT_EQ(stss->syncSampleTable, (std::vector<uint32_t>{1, 11, 21}));
+    auto stts = Stts::initSTTSWithBytes(video->boxes["stts"].data(), uint32_t(video->boxes["stts"].size()));
+    EXPECT_GT(stts->getOneSampleDuration(), 0u);
+
+    expectTablesRewriteUnchanged(name, tracks);
+  }
+}
+
+TEST_F(EncodedSampleDescriptions, PcmInMov) {
+  for (auto [name, codec] : {std::pair{"sowt.mov", 1003}, std::pair{"twos.mov", 1004}}) {
+    SCOPED_TRACE(name);
+    auto tracks = tracksOf(name);
+    auto* audio = const_cast<TrackTables*>(trackWithHandler(tracks, "soun"));
+    ASSERT_TRUE(audio);
+    auto a = stsdOf(*audio);
+    EXPECT_EQ(a->codecFormat, codec);
+    const AudioSampleDescriptionEntery* entry = a->getDecoder()->asAudio();
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->numberOfChannels, 2);
+    EXPECT_EQ(entry->sampleSize, 16);
+    EXPECT_EQ(entry->sampleRate >> 16, 48000u);
+    EXPECT_EQ(a->getAvgAudioBitRate(), 0u);
+    EXPECT_EQ(a->decoderSpecificInfo(), nullptr);
+    // PCM is described as one constant-size sample per frame.
+    auto stsz = Stsz::initSTSZWithBytes(audio->boxes["stsz"].data(), uint32_t(audio->boxes["stsz"].size()));
+    EXPECT_NE(stsz->sampleSize, 0u);
+    EXPECT_TRUE(stsz->SampleSizeTable.empty());
+    expectTablesRewriteUnchanged(name, tracks);
+  }
+}
+
+TEST_F(EncodedSampleDescriptions, H265Record) {
+  auto tracks = tracksOf("hevc.mp4");
+  auto* video = const_cast<TrackTables*>(trackWithHandler(tracks, "vide"));
+  ASSERT_TRUE(video);
+  auto v = stsdOf(*video);
+  EXPECT_EQ(v->codecFormat, 1005);
+  EXPECT_EQ(v->avc1NaluSizeLength(), 4);
+  EXPECT_EQ(v->getResolution(), "320x240");
+  const HVCDecoderConfigurationRecord* record = v->getDecoder()->asVideo()->hvcC();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->numOfVPS, 1);
+  EXPECT_EQ(record->numOfSPS, 1);
+  EXPECT_EQ(record->numOfPPS, 1);
+  EXPECT_EQ(record->width, 320u);
+  EXPECT_EQ(record->height, 240u);
+}
+
+}  // namespace
