@@ -119,6 +119,47 @@ void expectSameField(const TraceUnit& t, const std::string& name, int64_t ours, 
   }
 }
 
+void expectSpsMatches(const TraceUnit& t, const std::vector<uint8_t>& u, const std::string& where) {
+  auto sps = SPS::initSPSWithBytes(u.data(), uint32_t(u.size()));
+  EXPECT_EQ(sps->profile_idc, *field(t, "profile_idc")) << where;
+  EXPECT_EQ(sps->level_idc, *field(t, "level_idc")) << where;
+  expectSameField(t, "seq_parameter_set_id", sps->seq_parameter_set_id, where);
+  EXPECT_EQ(sps->chroma_format_idc, field(t, "chroma_format_idc").value_or(1)) << where;
+  expectSameField(t, "seq_scaling_matrix_present_flag", sps->seq_scaling_matrix_present_flag, where);
+  expectSameField(t, "log2_max_frame_num_minus4", sps->log2_max_frame_num_minus4, where);
+  expectSameField(t, "pic_order_cnt_type", sps->pic_order_cnt_type, where);
+  expectSameField(t, "log2_max_pic_order_cnt_lsb_minus4", sps->log2_max_pic_order_cnt_lsb_minus4, where);
+  expectSameField(t, "max_num_ref_frames", sps->max_num_ref_frames, where);
+  expectSameField(t, "gaps_in_frame_num_allowed_flag", sps->gaps_in_frame_num_value_allowed_flag, where);
+  expectSameField(t, "pic_width_in_mbs_minus1", sps->pic_width_in_mbs_minus1, where);
+  expectSameField(t, "pic_height_in_map_units_minus1", sps->pic_height_in_map_units_minus1, where);
+  expectSameField(t, "frame_mbs_only_flag", sps->frame_mbs_only_flag, where);
+  EXPECT_EQ(sps->mb_adaptive_frame_field_flag, field(t, "mb_adaptive_frame_field_flag").value_or(0)) << where;
+  expectSameField(t, "direct_8x8_inference_flag", sps->direct_8x8_inference_flag, where);
+  expectSameField(t, "frame_cropping_flag", sps->frame_cropping_flag, where);
+  expectSameField(t, "frame_crop_bottom_offset", sps->frame_crop_bottom_offset, where);
+  expectSameField(t, "vui_parameters_present_flag", sps->vui_parameters_present_flag, where);
+}
+
+void expectPpsMatches(const TraceUnit& t, const std::vector<uint8_t>& u, const std::string& where) {
+  auto pps = PPS::initPPSWithBytes(u.data(), uint32_t(u.size()));
+  expectSameField(t, "pic_parameter_set_id", pps->pic_parameter_set_id, where);
+  expectSameField(t, "seq_parameter_set_id", pps->seq_parameter_set_id, where);
+  expectSameField(t, "entropy_coding_mode_flag", pps->entropy_coding_mode_flag, where);
+  expectSameField(t, "bottom_field_pic_order_in_frame_present_flag", pps->pic_order_present_flag, where);
+  expectSameField(t, "num_slice_groups_minus1", pps->num_slice_groups_minus1, where);
+  expectSameField(t, "num_ref_idx_l0_default_active_minus1", pps->num_ref_idx_l0_active_minus1, where);
+  expectSameField(t, "num_ref_idx_l1_default_active_minus1", pps->num_ref_idx_l1_active_minus1, where);
+  expectSameField(t, "weighted_pred_flag", pps->weighted_pred_flag, where);
+  expectSameField(t, "weighted_bipred_idc", pps->weighted_bipred_idc, where);
+  expectSameField(t, "pic_init_qp_minus26", pps->pic_init_qp_minus26, where);
+  expectSameField(t, "pic_init_qs_minus26", pps->pic_init_qs_minus26, where);
+  expectSameField(t, "chroma_qp_index_offset", pps->chroma_qp_index_offset, where);
+  expectSameField(t, "deblocking_filter_control_present_flag", pps->deblocking_filter_control_present_flag, where);
+  expectSameField(t, "constrained_intra_pred_flag", pps->constrained_intra_pred_flag, where);
+  expectSameField(t, "redundant_pic_cnt_present_flag", pps->redundant_pic_cnt_present_flag, where);
+}
+
 }  // namespace
 
 TEST_F(H264EncodedStreams, EveryUnitIsAcceptedInItsScanWindowWithTheRightFields) {
@@ -190,48 +231,57 @@ TEST_F(H264EncodedStreams, ParameterSetsMatchTheTrace) {
   for (const auto& s : streams) {
     for (size_t i = 0; i < s->units.size(); ++i) {
       const auto& u = s->units[i];
-      const auto& t = s->trace[i];
       const std::string where = s->name + " unit " + std::to_string(i);
-      if ((u[0] & 31) == 7) {
-        auto sps = SPS::initSPSWithBytes(u.data(), uint32_t(u.size()));
-        EXPECT_EQ(sps->profile_idc, *field(t, "profile_idc")) << where;
-        EXPECT_EQ(sps->level_idc, *field(t, "level_idc")) << where;
-        expectSameField(t, "seq_parameter_set_id", sps->seq_parameter_set_id, where);
-        EXPECT_EQ(sps->chroma_format_idc, field(t, "chroma_format_idc").value_or(1)) << where;
-        expectSameField(t, "seq_scaling_matrix_present_flag", sps->seq_scaling_matrix_present_flag, where);
-        expectSameField(t, "log2_max_frame_num_minus4", sps->log2_max_frame_num_minus4, where);
-        expectSameField(t, "pic_order_cnt_type", sps->pic_order_cnt_type, where);
-        expectSameField(t, "log2_max_pic_order_cnt_lsb_minus4", sps->log2_max_pic_order_cnt_lsb_minus4, where);
-        expectSameField(t, "max_num_ref_frames", sps->max_num_ref_frames, where);
-        expectSameField(t, "gaps_in_frame_num_allowed_flag", sps->gaps_in_frame_num_value_allowed_flag, where);
-        expectSameField(t, "pic_width_in_mbs_minus1", sps->pic_width_in_mbs_minus1, where);
-        expectSameField(t, "pic_height_in_map_units_minus1", sps->pic_height_in_map_units_minus1, where);
-        expectSameField(t, "frame_mbs_only_flag", sps->frame_mbs_only_flag, where);
-        EXPECT_EQ(sps->mb_adaptive_frame_field_flag, field(t, "mb_adaptive_frame_field_flag").value_or(0)) << where;
-        expectSameField(t, "direct_8x8_inference_flag", sps->direct_8x8_inference_flag, where);
-        expectSameField(t, "frame_cropping_flag", sps->frame_cropping_flag, where);
-        expectSameField(t, "frame_crop_bottom_offset", sps->frame_crop_bottom_offset, where);
-        expectSameField(t, "vui_parameters_present_flag", sps->vui_parameters_present_flag, where);
-      } else if ((u[0] & 31) == 8) {
-        auto pps = PPS::initPPSWithBytes(u.data(), uint32_t(u.size()));
-        expectSameField(t, "pic_parameter_set_id", pps->pic_parameter_set_id, where);
-        expectSameField(t, "seq_parameter_set_id", pps->seq_parameter_set_id, where);
-        expectSameField(t, "entropy_coding_mode_flag", pps->entropy_coding_mode_flag, where);
-        expectSameField(t, "bottom_field_pic_order_in_frame_present_flag", pps->pic_order_present_flag, where);
-        expectSameField(t, "num_slice_groups_minus1", pps->num_slice_groups_minus1, where);
-        expectSameField(t, "num_ref_idx_l0_default_active_minus1", pps->num_ref_idx_l0_active_minus1, where);
-        expectSameField(t, "num_ref_idx_l1_default_active_minus1", pps->num_ref_idx_l1_active_minus1, where);
-        expectSameField(t, "weighted_pred_flag", pps->weighted_pred_flag, where);
-        expectSameField(t, "weighted_bipred_idc", pps->weighted_bipred_idc, where);
-        expectSameField(t, "pic_init_qp_minus26", pps->pic_init_qp_minus26, where);
-        expectSameField(t, "pic_init_qs_minus26", pps->pic_init_qs_minus26, where);
-        expectSameField(t, "chroma_qp_index_offset", pps->chroma_qp_index_offset, where);
-        expectSameField(t, "deblocking_filter_control_present_flag", pps->deblocking_filter_control_present_flag,
-                        where);
-        expectSameField(t, "constrained_intra_pred_flag", pps->constrained_intra_pred_flag, where);
-        expectSameField(t, "redundant_pic_cnt_present_flag", pps->redundant_pic_cnt_present_flag, where);
-      }
+      if ((u[0] & 31) == 7) expectSpsMatches(s->trace[i], u, where);
+      if ((u[0] & 31) == 8) expectPpsMatches(s->trace[i], u, where);
     }
+  }
+}
+
+// No encoder at hand writes a picture-order-count cycle or slice groups, so sets using them are
+// written here and ffmpeg's own reading of them is the reference.
+TEST(H264SynthesisedSets, OrderCountCycleAndSliceGroupsAgreeWithFfmpeg) {
+  if (!testsupport::haveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  using h264test::BitWriter;
+  std::vector<std::vector<uint8_t>> units;
+  BitWriter sps;
+  sps.u(8, 0x67).u(8, 66).u(8, 0).u(8, 30).ue(0).ue(1).ue(1).u(1, 0).se(-2).se(3).ue(3).se(2).se(-1).se(4);
+  sps.ue(2).u(1, 0).ue(10).ue(8).u(1, 0).u(1, 1).u(1, 1).u(1, 1).ue(0).ue(2).ue(1).ue(3).u(1, 0).trailing();
+  units.push_back(sps.bytes());
+  const uint32_t mapTypes[] = {0, 2, 4, 6};
+  for (uint32_t id = 0; id < 4; ++id) {
+    BitWriter pps;
+    pps.u(8, 0x68).ue(id).ue(0).u(1, 0).u(1, 1).ue(2).ue(mapTypes[id]);
+    if (mapTypes[id] == 0) {
+      pps.ue(5).ue(17).ue(0);
+    } else if (mapTypes[id] == 2) {
+      pps.ue(0).ue(30).ue(12).ue(60);
+    } else if (mapTypes[id] == 4) {
+      pps.u(1, 1).ue(9);
+    } else {
+      pps.ue(98);  // PicSizeInMapUnits - 1 of the SPS above
+      for (int i = 0; i < 99; ++i) pps.u(2, (i * 7) % 3);
+    }
+    pps.ue(id).ue(0).u(1, 0).u(2, 0).se(-3).se(1).se(2).u(1, 1).u(1, 0).u(1, 0).trailing();
+    units.push_back(pps.bytes());
+  }
+  units.push_back(BitWriter().u(8, 0x65).ue(0).ue(7).ue(0).u(5, 0).u(1, 0).ue(0).u(64, 0).trailing().bytes());
+  std::vector<uint8_t> annexB;
+  for (const auto& u : units) {
+    annexB.insert(annexB.end(), {0, 0, 0, 1});
+    annexB.insert(annexB.end(), u.begin(), u.end());
+  }
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("sets.h264"), annexB);
+  std::string log;
+  auto trace = h264test::traceUnits(dir.file("sets.h264"), &log, true);
+  ASSERT_EQ(trace.size(), 5u) << log;
+  EXPECT_EQ(*field(trace[0], "pic_order_cnt_type"), 1);
+  EXPECT_EQ(*field(trace[0], "frame_mbs_only_flag"), 0);
+  expectSpsMatches(trace[0], units[0], "cycle SPS");
+  for (size_t i = 1; i < 5; ++i) {
+    EXPECT_EQ(*field(trace[i], "slice_group_map_type"), mapTypes[i - 1]);
+    expectPpsMatches(trace[i], units[i], "slice group PPS " + std::to_string(i));
   }
 }
 

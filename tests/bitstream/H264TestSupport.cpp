@@ -76,12 +76,12 @@ std::vector<uint8_t> window(const std::vector<uint8_t>& data, size_t offset, siz
   return w;
 }
 
-std::vector<TraceUnit> traceUnits(const std::string& annexBPath, std::string* log) {
+std::vector<TraceUnit> traceUnits(const std::string& annexBPath, std::string* log, bool extradata) {
   auto result = testsupport::runCommand("ffmpeg -hide_banner -nostats -i " + testsupport::shellQuote(annexBPath) +
                                         " -c copy -bsf:v trace_headers -f null - 2>&1");
   if (log) *log = result.output;
   std::vector<TraceUnit> units;
-  if (result.exitCode != 0) return units;
+  if (result.exitCode != 0 && !extradata) return units;
   bool inExtradata = false;
   std::istringstream in(result.output);
   std::string line;
@@ -107,7 +107,7 @@ std::vector<TraceUnit> traceUnits(const std::string& annexBPath, std::string* lo
     if (!(fields >> offset >> name >> bits >> equals >> value) || equals != "=") continue;
     if (offset.find_first_not_of("0123456789") != std::string::npos) continue;
     if (bits.find_first_not_of("01") != std::string::npos) continue;
-    if (inExtradata) continue;
+    if (inExtradata != extradata) continue;
     if (name == "forbidden_zero_bit") units.emplace_back();
     if (!units.empty()) units.back()[name] = value;
   }

@@ -39,8 +39,10 @@ std::vector<uint8_t> window(const std::vector<uint8_t>& data, size_t offset, siz
 using TraceUnit = std::map<std::string, int64_t>;
 
 // Runs trace_headers over an Annex B file and returns the units of its packets in stream order
-// (the demuxer's extradata copy of the parameter sets is left out). Empty on failure.
-std::vector<TraceUnit> traceUnits(const std::string& annexBPath, std::string* log = nullptr);
+// (the demuxer's extradata copy of the parameter sets is left out), or with `extradata` only
+// that copy: the parameter sets ahead of the first slice, traced even when ffmpeg cannot go on
+// to the packets. Empty on failure.
+std::vector<TraceUnit> traceUnits(const std::string& annexBPath, std::string* log = nullptr, bool extradata = false);
 
 std::optional<int64_t> field(const TraceUnit& unit, const std::string& name);
 
