@@ -1,0 +1,183 @@
+// Walks the application through every screen and dialog with the bundled sample movies and
+// writes one PNG per screen: app_screenshot_tour OUTDIR [SAMPLES_DIR]
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QPixmap>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+
+#include "../AppTestSupport.h"
+#include "app/gui/QtPlatformServices.h"
+#include "app/gui/Quenda_Video_Repair_AppDelegate.h"
+#include "app/gui/coreWindow.h"
+
+namespace {
+
+// The real desktop, except that the file panels answer from a list.
+class TourPlatform : public qvr::QtPlatformServices {
+ public:
+  std::deque<std::string> answers;
+  std::optional<std::string> runOpenPanel(const qvr::OpenPanelOptions&) override {
+    if (answers.empty()) return std::nullopt;
+    std::string answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  int runningInstanceCount(const std::string&) override { return 1; }
+  std::optional<std::string> fullPathForApplication(const std::string&) override { return std::nullopt; }
+  bool openURL(const std::string&) override { return true; }
+};
+
+enum class Mode { Real, Endless, Failing };
+
+QPixmap composite(QWidget* window) {
+  QPixmap shot = window->grab();
+  QPainter painter(&shot);
+  const auto dialogs = window->findChildren<QDialog*>();
+  for (QDialog* dialog : dialogs) {
+    if (!dialog->isVisible()) continue;
+    painter.fillRect(shot.rect(), QColor(20, 28, 40, 70));
+    const QPoint at = dialog->pos() - window->pos();
+    painter.drawPixmap(at, dialog->grab());
+  }
+  return shot;
+}
+
+int failures = 0;
+
+void save(QWidget* window, const QString& dir, const QString& name) {
+  apptest::spin(150);
+  const QString path = dir + "/" + name + ".png";
+  if (!composite(window).save(path)) {
+    std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    ++failures;
+  } else {
+    std::printf("%s\n", qPrintable(path));
+  }
+}
+
+void expect(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "tour step failed: %s\n", what);
+    ++failures;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: app_screenshot_tour OUTDIR [SAMPLES_DIR]\n");
+    return 2;
+  }
+  QApplication app(argc, argv);
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(out);
+  const std::string samples = argc > 2 ? argv[2] : std::string(QVR_SOURCE_DIR_FOR_TOUR) + "/data/samples";
+  const std::string damagedMp4 = samples + "/damaged.mp4";
+  const std::string referenceMp4 = samples + "/reference.mp4";
+  const std::string damagedAvi = samples + "/damaged.avi";
+  const std::string notAMovie = QDir::tempPath().toStdString() + "/holiday-clip.avi";
+  {
+    std::ofstream junk(notAMovie, std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < 4096; ++i) junk << "this is plain text, not a movie. ";
+  }
+
+  Mode mode = Mode::Real;
+  auto state = std::make_shared<apptest::ScriptedJobState>();
+  qvr::EngineFactory real = qvr::EngineFactory::realEngines();
+  qvr::EngineFactory engines;
+  engines.makeMovEngine = [&]() -> std::unique_ptr<qvr::MovEngine> {
+    if (mode == Mode::Real) return real.makeMovEngine();
+    return std::make_unique<apptest::ScriptedMovEngine>(
+        state, mode == Mode::Endless ? apptest::endlessJob(false) : apptest::failingJob(102));
+  };
+  engines.makeAviEngine = [&]() -> std::unique_ptr<qvr::AviEngine> {
+    if (mode == Mode::Real) return real.makeAviEngine();
+    return std::make_unique<apptest::ScriptedAviEngine>(
+        state, mode == Mode::Endless ? apptest::endlessJob(false) : apptest::failingJob(107), true);
+  };
+
+  TourPlatform platform;
+  Quenda_Video_Repair_AppDelegate controller(platform, engines);
+  QWidget* window = controller.window();
+  platform.setDialogParent(window);
+  controller.applicationWillFinishLaunching();
+  controller.applicationDidFinishLaunching();
+  const Interface& ui = controller.ui();
+  auto onPage = [&](const char* id) { return ui.tabview->currentWidget() == ui.page(id); };
+
+  save(window, out, "01-start");
+
+  platform.answers = {damagedMp4};
+  controller.openFinderWindow(nullptr);
+  save(window, out, "02-file-chosen");
+
+  controller.repair(nullptr);
+  expect(apptest::waitUntil([&] { return ui.selectRefFileBtn->isVisible(); }), "reference request");
+  save(window, out, "03-reference-request");
+
+  platform.answers = {referenceMp4};
+  controller.openReferenceFile(nullptr);
+  save(window, out, "04-reference-chosen");
+
+  controller.repair(nullptr);
+  expect(apptest::waitUntil([&] { return onPage(qvr::tabs::kDetails) || ui.couldntRepair->isVisible(); }),
+         "repair of the sample");
+  save(window, out, "05-details");
+
+  controller.mainScreen(nullptr);
+  mode = Mode::Endless;
+  platform.answers = {damagedMp4};
+  controller.openFinderWindow(nullptr);
+  controller.repair(nullptr);
+  apptest::spin(2600);
+  save(window, out, "06-repairing");
+  controller.pauseRepairing(ui.repPauseBtn);
+  apptest::spin(1200);
+  save(window, out, "07-repairing-paused");
+  controller.pauseRepairing(ui.repPauseBtn);
+  controller.stopProgress(nullptr);
+  save(window, out, "08-stop-question");
+  controller.stopRepairOk(nullptr);
+  save(window, out, "09-repair-aborted");
+  controller.repairAbortedOk(nullptr);
+
+  mode = Mode::Real;
+  platform.answers = {damagedAvi};
+  controller.openFinderWindow(nullptr);
+  save(window, out, "10-avi-chosen");
+
+  mode = Mode::Failing;
+  controller.repair(nullptr);
+  expect(apptest::waitUntil([&] { return ui.couldntRepair->isVisible(); }), "could-not-repair dialog");
+  save(window, out, "11-could-not-repair");
+  controller.couldntRepairOk(nullptr);
+
+  mode = Mode::Real;
+  platform.answers = {notAMovie};
+  controller.openFinderWindow(nullptr);
+  bool alertSeen = false;
+  platform.alertShown = [&](coreWindow&) {
+    alertSeen = true;
+    save(window, out, "12-invalid-avi-alert");
+    return 0;
+  };
+  controller.repair(nullptr);
+  expect(alertSeen, "invalid AVI alert");
+  platform.alertShown = nullptr;
+  controller.mainScreen(nullptr);
+
+  platform.answers = {damagedAvi};
+  controller.openFinderWindow(nullptr);
+  controller.repair(nullptr);
+  expect(apptest::waitUntil([&] { return onPage(qvr::tabs::kDetails) || ui.couldntRepair->isVisible(); }),
+         "repair of the AVI sample");
+  save(window, out, "13-avi-details");
+  controller.mainScreen(nullptr);
+
+  std::remove(notAMovie.c_str());
+  return failures == 0 ? 0 : 1;
+}
