@@ -76,8 +76,9 @@ bool SliceHeader_265::readBytes(const uint8_t* bytes, uint32_t size, const NALU*
 
   first_slice_segment_in_pic_flag = int32_t(r.u1());
   if (type >= 16 && type <= 23) no_output_of_prior_pics_flag = int32_t(r.u1());
-  pic_parameter_set_id = int32_t(r.ue());
+  const int32_t ppsId = int32_t(r.ue());
   if (overran(r, n)) return atBufferEnd;
+  pic_parameter_set_id = ppsId;
   if (pic_parameter_set_id < 0 || pic_parameter_set_id > kMaxPicParameterSetId) return false;
 
   if (first_slice_segment_in_pic_flag == 0) {
@@ -224,8 +225,9 @@ bool SliceHeader_265::readBytes(const uint8_t* bytes, uint32_t size, const NALU*
   const bool tiles = pps->tiles_enabled_flag == 1;
   const bool wavefronts = pps->entropy_coding_sync_enabled_flag == 1;
   if (tiles || wavefronts) {
-    num_entry_point_offsets = int32_t(r.ue());
+    const int32_t count = int32_t(r.ue());
     if (overran(r, n)) return atBufferEnd;
+    num_entry_point_offsets = count;
     const int64_t columns = int64_t(uint32_t(pps->num_tile_columns_minus1)) + 1;
     const int64_t rows = int64_t(uint32_t(pps->num_tile_rows_minus1)) + 1;
     int64_t largest = 0;
@@ -245,8 +247,9 @@ bool SliceHeader_265::readBytes(const uint8_t* bytes, uint32_t size, const NALU*
   }
 
   if (pps->slice_segment_header_extension_present_flag == 1) {
-    slice_segment_header_extension_length = int32_t(r.ue());
+    const int32_t length = int32_t(r.ue());
     if (overran(r, n)) return atBufferEnd;
+    slice_segment_header_extension_length = length;
     if (slice_segment_header_extension_length >= 1) {
       if (slice_segment_header_extension_length > kMaxExtensionLength) return false;
       r.u(uint32_t(slice_segment_header_extension_length) * 8);  // slice_segment_header_extension_data_byte

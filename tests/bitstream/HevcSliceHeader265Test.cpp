@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "bitstream/H265TestSupport.h"
+#include "bitstream/NALU.h"
+#include "bitstream/PPS_265.h"
+#include "bitstream/SPS_265.h"
+#include "bitstream/SliceHeader_265.h"
+
+using h265test::BitWriter;
+
+namespace {
+
+constexpr uint32_t kTrailR = 1;
+constexpr uint32_t kIdrWRadl = 19;
+constexpr uint32_t kCra = 21;
+constexpr uint32_t kSliceB = 0;
+constexpr uint32_t kSliceP = 1;
+constexpr uint32_t kSliceI = 2;
+
+class SliceHeader265 : public ::testing::Test {
+ protected:
+  void useSps(const h265test::SpsFields& f, uint32_t width = 1920, uint32_t height = 1080) {
+    const std::vector<uint8_t> bytes = h265test::buildSps(f);
+    sps = SPS_265::initSPS265WithBytes(bytes.data(), uint32_t(bytes.size()), width, height);
+    ASSERT_TRUE(sps);
+  }
+  void usePps(const h265test::PpsFields& f) {
+    const std::vector<uint8_t> bytes = h265test::buildPps(f);
+    pps = PPS_265::initPPS265WithBytes(bytes.data(), uint32_t(bytes.size()), sps.get());
+    ASSERT_TRUE(pps);
+  }
+  void SetUp() override {
+    useSps({});
+    usePps({});
+  }
+
+  // The header bits followed by a few bytes of slice data, as a whole unit or as a window of
+  // `windowBytes` stored bytes.
+  std::unique_ptr<SliceHeader_265> parse(uint32_t type, const BitWriter& header, bool wholeUnit = true,
+                                         size_t windowBytes = 0) {
+    BitWriter w = header;
+    w.u(1, 1);  // alignment_bit_equal_to_one, then zeros and the slice data
+    std::vector<uint8_t> bytes = h265test::escape(w.bytes());
+    bytes.insert(bytes.end(), {0xa5, 0x5a, 0xc3});
+    if (windowBytes) bytes.resize(windowBytes);
+    nalu.NALType = type;
+    return SliceHeader_265::initSLiceHeader265WithBytes(bytes.data(), uint32_t(bytes.size()), &nalu, sps.get(),
+                                                        pps.get(), nullptr, wholeUnit);
+  }
+
+  // first_slice_segment_in_pic_flag .. slice_type of an independent first slice segment.
+  static BitWriter begin(uint32_t type, uint32_t sliceType, uint32_t ppsId = 0) {
+    BitWriter w;
+    w.u(1, 1);
+    if (type >= 16 && type <= 23) w.u(1, 1);
+    w.ue(ppsId).ue(sliceType);
+    return w;
+  }
+  // The I-slice tail of the default sets: SAO flags, qp delta, loop filter flag.
+  static void endIntra(BitWriter& w, int32_t qpDelta = -3) { w.u(1, 1).u(1, 1).se(qpDelta).u(1, 1); }
+
+  std::unique_ptr<SPS_265> sps;
+  std::unique_ptr<PPS_265> pps;
+  NALU nalu;
+};
+
+TEST_F(SliceHeader265, PictureParameterSetIdUpTo63) {
+  BitWriter ok = begin(kIdrWRadl, kSliceI, 63);
+  endIntra(ok);
+  auto header = parse(kIdrWRadl, ok);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->pic_parameter_set_id, 63);
+  EXPECT_EQ(header->qp_delta, -3);
+  EXPECT_EQ(header->loop_filter_across_slices_enabled_flag, 1);
+
+  BitWriter bad = begin(kIdrWRadl, kSliceI, 64);
+  endIntra(bad);
+  EXPECT_FALSE(parse(kIdrWRadl, bad));
+}
+
+TEST_F(SliceHeader265, IdrReadsNoPictureOrderCountAndCraDoes) {
+  BitWriter idr = begin(kIdrWRadl, kSliceI);
+  endIntra(idr);
+  auto header = parse(kIdrWRadl, idr);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->no_output_of_prior_pics_flag, 1);
+  EXPECT_EQ(header->pic_order_cnt_lsb, -1);
+  EXPECT_EQ(header->temporal_mvp_enabled_flag, -1);
+
+  BitWriter cra = begin(kCra, kSliceI);
+  cra.u(8, 77).u(1, 0).ue(0).ue(0);  // POC, explicit empty set
+  cra.u(1, 0);                       // slice_temporal_mvp_enabled_flag
+  endIntra(cra, 4);
+  header = parse(kCra, cra);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->no_output_of_prior_pics_flag, 1);
+  EXPECT_EQ(header->pic_order_cnt_lsb, 77);
+  EXPECT_EQ(header->qp_delta, 4);
+}
+
+TEST_F(SliceHeader265, OnlyLaterSegmentsCarryAnAddressSizedByThePicture) {
+  BitWriter later;
+  later.u(1, 0).u(1, 0).ue(0).u(9, 300).ue(kSliceI);  // 510 blocks: 9 address bits
+  endIntra(later, 2);
+  auto header = parse(kIdrWRadl, later);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->first_slice_segment_in_pic_flag, 0);
+  EXPECT_EQ(header->slice_segment_address, 300);
+  EXPECT_EQ(header->slice_type, 2);
+  EXPECT_EQ(header->qp_delta, 2);
+
+  BitWriter first = begin(kIdrWRadl, kSliceI);
+  endIntra(first);
+  header = parse(kIdrWRadl, first);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->slice_segment_address, -1);
+  EXPECT_EQ(header->dependent_slice_segment_flag, -1);
+
+  // One coding tree block per picture: the address takes no bits.
+  h265test::SpsFields small;
+  small.width = 64;
+  small.height = 64;
+  useSps(small, 64, 64);
+  ASSERT_EQ(sps->picSizeInCtbsY, 1);
+  BitWriter tiny;
+  tiny.u(1, 0).u(1, 0).ue(0).ue(kSliceI);
+  endIntra(tiny, 1);
+  header = parse(kIdrWRadl, tiny);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->slice_segment_address, 0);
+  EXPECT_EQ(header->slice_type, 2);
+}
+
+TEST_F(SliceHeader265, DependentSegmentGoesStraightToEntryPoints) {
+  usePps({.dependentSlices = true, .wavefronts = true});
+  BitWriter w;
+  w.u(1, 0).u(1, 0).ue(0).u(1, 1).u(9, 60).ue(3).ue(7);
+  w.u(32, 0).u(32, 0).u(32, 0).u(8, 0);  // offsets of 8 bits
+  auto header = parse(kIdrWRadl, w);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->dependent_slice_segment_flag, 1);
+  EXPECT_EQ(header->slice_type, -1);
+  EXPECT_EQ(header->num_entry_point_offsets, 3);
+  EXPECT_EQ(header->offset_len_minus1, 7);
+}
+
+TEST_F(SliceHeader265, LongTermCountsAgainstTheSequenceParameterSet) {
+  h265test::SpsFields f;
+  f.longTermPresent = true;
+  f.numLongTermRefPicsSps = 2;
+  useSps(f);
+  auto slice = [](uint32_t ltSps, uint32_t ltPics) {
+    BitWriter w = begin(kTrailR, kSliceI);
+    w.u(8, 5).u(1, 0).ue(0).ue(0);  // POC, explicit empty set
+    w.ue(ltSps).ue(ltPics);
+    for (uint32_t i = 0; i < ltSps + ltPics; ++i) {
+      if (i < ltSps)
+        w.u(1, i & 1);
+      else
+        w.u(8, 3).u(1, 1);
+      w.u(1, 0);  // delta_poc_msb_present_flag
+    }
+    w.u(1, 1);  // slice_temporal_mvp_enabled_flag
+    endIntra(w, 6);
+    return w;
+  };
+  auto header = parse(kTrailR, slice(2, 0));
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->num_long_term_sps, 2);
+  EXPECT_EQ(header->temporal_mvp_enabled_flag, 1);
+  EXPECT_EQ(header->qp_delta, 6);
+  EXPECT_FALSE(parse(kTrailR, slice(3, 0)));
+
+  // Without long-term pictures in the SPS the count of SPS entries is absent and counts as 0.
+  f.numLongTermRefPicsSps = 0;
+  useSps(f);
+  BitWriter w = begin(kTrailR, kSliceI);
+  w.u(8, 5).u(1, 0).ue(0).ue(0).ue(1).u(8, 3).u(1, 1).u(1, 0).u(1, 1);
+  endIntra(w, 6);
+  header = parse(kTrailR, w);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->num_long_term_sps, -1);
+  EXPECT_EQ(header->num_long_term_pics, 1);
+  EXPECT_EQ(header->qp_delta, 6);
+}
+
+TEST_F(SliceHeader265, EntryPointCountIsBoundedByRowsOrTiles) {
+  auto slice = [](uint32_t count) {
+    BitWriter w = begin(kIdrWRadl, kSliceI);
+    endIntra(w);
+    w.ue(count);
+    if (count) {
+      w.ue(15);
+      for (uint32_t i = 0; i < count; ++i) w.u(16, 1000 + i);
+    }
+    return w;
+  };
+  usePps({.wavefronts = true});  // 17 rows of coding tree blocks
+  auto header = parse(kIdrWRadl, slice(16));
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->num_entry_point_offsets, 16);
+  EXPECT_FALSE(parse(kIdrWRadl, slice(17)));
+
+  usePps({.tiles = true, .tileColumnsMinus1 = 1, .tileRowsMinus1 = 1});
+  EXPECT_TRUE(parse(kIdrWRadl, slice(3)));
+  EXPECT_FALSE(parse(kIdrWRadl, slice(4)));
+
+  usePps({.tiles = true, .wavefronts = true, .tileColumnsMinus1 = 1, .tileRowsMinus1 = 1});
+  EXPECT_TRUE(parse(kIdrWRadl, slice(33)));  // 2 columns x 17 rows
+  EXPECT_FALSE(parse(kIdrWRadl, slice(34)));
+}
+
+TEST_F(SliceHeader265, HeaderExtensionUpTo256Bytes) {
+  usePps({.headerExtension = true});
+  auto slice = [](uint32_t length) {
+    BitWriter w = begin(kIdrWRadl, kSliceI);
+    endIntra(w);
+    w.ue(length);
+    for (uint32_t i = 0; i < length; ++i) w.u(8, 0x55);
+    return w;
+  };
+  EXPECT_TRUE(parse(kIdrWRadl, slice(256)));
+  EXPECT_FALSE(parse(kIdrWRadl, slice(257)));
+  auto header = parse(kIdrWRadl, slice(0));
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->slice_segment_header_extension_length, 0);
+}
+
+TEST_F(SliceHeader265, LoopFilterFlagIsReadWhenTheParameterSetHasNoDeblockingControl) {
+  // No SAO and no deblocking control: deblocking is on (inferred), so the flag is present.
+  h265test::SpsFields f;
+  f.sao = false;
+  useSps(f);
+  usePps({.wavefronts = true});
+  BitWriter w = begin(kIdrWRadl, kSliceI);
+  w.se(1).u(1, 0);  // qp delta, slice_loop_filter_across_slices_enabled_flag
+  w.ue(5).ue(7).u(40, 0);
+  auto header = parse(kIdrWRadl, w);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->loop_filter_across_slices_enabled_flag, 0);
+  EXPECT_EQ(header->num_entry_point_offsets, 5);
+}
+
+TEST_F(SliceHeader265, AWindowEndingInTheHeaderIsNoEvidenceButTheUnitsEndIs) {
+  usePps({.wavefronts = true});
+  BitWriter w = begin(kIdrWRadl, kSliceI);
+  endIntra(w);
+  w.ue(200);  // far more entry points than rows: refused when read
+  const size_t headerBytes = w.bytes().size();
+  EXPECT_FALSE(parse(kIdrWRadl, w));
+  auto window = parse(kIdrWRadl, w, false, headerBytes - 2);
+  ASSERT_TRUE(window);
+  EXPECT_EQ(window->num_entry_point_offsets, -1);
+
+  // The same cut as the unit's real end: a slice segment whose header does not fit is invalid.
+  BitWriter ok = begin(kIdrWRadl, kSliceI);
+  endIntra(ok);
+  ok.ue(3).ue(7).u(24, 0);
+  EXPECT_TRUE(parse(kIdrWRadl, ok, true));
+  EXPECT_FALSE(parse(kIdrWRadl, ok, true, ok.bytes().size() - 2));
+}
+
+TEST_F(SliceHeader265, PredictedSetListModificationAndWeightTableLineUp) {
+  h265test::SpsFields f;
+  f.numShortTermSets = 1;
+  // Set 0: S0 = {-1, -3} used, S1 = {+2} used.
+  f.writeShortTermSets = [](BitWriter& w) { w.ue(2).ue(1).ue(0).u(1, 1).ue(1).u(1, 1).ue(1).u(1, 1); };
+  f.temporalMvp = false;
+  useSps(f);
+  usePps({.weightedPred = true, .listsModification = true});
+
+  BitWriter w = begin(kTrailR, kSliceP);
+  w.u(8, 9).u(1, 0);
+  // Set predicted from set 0 with deltaRps +1: pictures -2, +1, +3 (the -1 + 1 = 0 one drops).
+  w.u(1, 1).ue(0).u(1, 0).ue(0).u(1, 1).u(1, 1).u(1, 1).u(1, 1);
+  w.u(1, 1).u(1, 1);          // SAO
+  w.u(1, 1).ue(1);            // two active references
+  w.u(1, 1).u(2, 2).u(2, 0);  // list_entry_l0: NumPicTotalCurr 3 gives 2 bits each
+  w.ue(6).se(-1);             // weight denominators
+  w.u(1, 1).u(1, 0).u(1, 0).u(1, 1);
+  w.se(3).se(-2);              // luma weight and offset of entry 0
+  w.se(1).se(0).se(-1).se(2);  // chroma weights and offsets of entry 1
+  w.ue(3).se(-5).u(1, 1);      // five_minus_max_num_merge_cand, qp delta, loop filter
+  auto header = parse(kTrailR, w);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->num_ref_idx_l0_active_minus1, 1);
+  EXPECT_EQ(header->ref_pic_list_modification_flag_l0, 1);
+  EXPECT_EQ(header->five_minus_max_num_merge_cand, 3);
+  EXPECT_EQ(header->qp_delta, -5);
+
+  // Sixteen active references are more than any list may hold.
+  BitWriter tooMany = begin(kTrailR, kSliceP);
+  tooMany.u(8, 9).u(1, 1).u(1, 1).u(1, 1).u(1, 1).ue(15).u(1, 0);
+  tooMany.ue(6).se(0).u(32, 0).u(32, 0).ue(0).se(0).u(1, 1);
+  EXPECT_FALSE(parse(kTrailR, tooMany));
+}
+
+TEST_F(SliceHeader265, BSliceReadsBothListsAndTheCollocatedPicture) {
+  h265test::SpsFields f;
+  f.numShortTermSets = 1;
+  f.writeShortTermSets = [](BitWriter& w) { w.ue(1).ue(1).ue(0).u(1, 1).ue(0).u(1, 1); };
+  useSps(f);
+  usePps({.cabacInitPresent = true, .weightedBipred = true});
+  BitWriter w = begin(kTrailR, kSliceB);
+  w.u(8, 2).u(1, 1);                  // POC, the SPS's only set
+  w.u(1, 1);                          // slice_temporal_mvp_enabled_flag
+  w.u(1, 1).u(1, 1);                  // SAO
+  w.u(1, 1).ue(0).ue(1);              // override: one L0 and two L1 references
+  w.u(1, 0).u(1, 1);                  // mvd_l1_zero_flag, cabac_init_flag
+  w.u(1, 0).ue(1);                    // collocated from L1, index 1
+  w.ue(7).se(0);                      // weight denominators
+  w.u(1, 0).u(1, 0);                  // L0 flags
+  w.u(1, 1).u(1, 0).u(1, 0).u(1, 0);  // L1 flags
+  w.se(-4).se(9);
+  w.ue(1).se(2).u(1, 0);
+  auto header = parse(kTrailR, w);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->short_term_ref_pic_set_idx, -1) << "a single set needs no index";
+  EXPECT_EQ(header->num_ref_idx_l1_active_minus1, 1);
+  EXPECT_EQ(header->collocated_from_l0_flag, 0);
+  EXPECT_EQ(header->collocated_ref_idx, 1);
+  EXPECT_EQ(header->five_minus_max_num_merge_cand, 1);
+  EXPECT_EQ(header->qp_delta, 2);
+  EXPECT_EQ(header->loop_filter_across_slices_enabled_flag, 0);
+}
+
+}  // namespace
