@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "bitstream/H265TestSupport.h"
+#include "bitstream/NALU.h"
+#include "bitstream/PPS_265.h"
+#include "bitstream/SPS_265.h"
+#include "bitstream/SliceHeader_265.h"
+#include "bitstream/VPS_265.h"
+#include "support/TestSupport.h"
+
+using h265test::BitWriter;
+
+namespace {
+
+// A first IDR slice segment of an I picture for the default sets, with some slice data after it.
+std::vector<uint8_t> idrSlice(uint32_t ppsId = 0) {
+  BitWriter w;
+  w.u(1, 1).u(1, 0).ue(ppsId).ue(2).u(1, 1).u(1, 1).se(-2).u(1, 1).u(1, 1).u(7, 0).u(32, 0xdeadbeef);
+  return h265test::unit(19, w);
+}
+
+std::vector<uint8_t> withPrefix(const std::vector<uint8_t>& unit, uint32_t L = 4, int64_t prefixValue = -1) {
+  const uint64_t value = prefixValue < 0 ? unit.size() : uint64_t(prefixValue);
+  std::vector<uint8_t> out;
+  for (uint32_t i = L; i-- > 0;) out.push_back(uint8_t(value >> (8 * i)));
+  out.insert(out.end(), unit.begin(), unit.end());
+  return out;
+}
+
+class Nalu265 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto v = h265test::buildVps(0);
+    const auto s = h265test::buildSps({});
+    const auto p = h265test::buildPps({});
+    vps = VPS_265::initVPS265WithBytes(v.data(), uint32_t(v.size()));
+    sps = SPS_265::initSPS265WithBytes(s.data(), uint32_t(s.size()), 1920, 1080);
+    pps = PPS_265::initPPS265WithBytes(p.data(), uint32_t(p.size()), sps.get());
+    ASSERT_TRUE(vps && sps && pps);
+  }
+
+  // The repair scan's view: 50 bytes from the prefix on, zero padded.
+  std::unique_ptr<NALU> judge(std::vector<uint8_t> bytes, uint32_t L = 4) const {
+    bytes.resize(50, 0);
+    return NALU::initNALUWithBytes(bytes.data(), 50, L, vps.get(), sps.get(), pps.get());
+  }
+  // A unit of `type` with `size` bytes of a plausible payload in total.
+  static std::vector<uint8_t> plain(uint32_t type, size_t size = 8, uint32_t layer = 0, uint32_t tid = 1) {
+    BitWriter w;
+    w.u(8, 0x50);
+    std::vector<uint8_t> u = h265test::unit(type, w, layer, tid);
+    u.resize(size, 0x80);
+    return u;
+  }
+
+  std::unique_ptr<VPS_265> vps;
+  std::unique_ptr<SPS_265> sps;
+  std::unique_ptr<PPS_265> pps;
+};
+
+TEST_F(Nalu265, HeaderFieldsAreTestedInOrder) {
+  auto aud = judge(withPrefix(plain(35)));
+  ASSERT_TRUE(aud);
+  EXPECT_EQ(aud->NALType, 35u);
+  EXPECT_EQ(aud->NTempID, 1u);
+  EXPECT_EQ(aud->nalSize, 12u);
+  EXPECT_EQ(aud->setName, "AUD");
+  EXPECT_EQ(aud->firstMBInSlice, -1);
+  EXPECT_FALSE(aud->RBSP);
+
+  EXPECT_FALSE(judge(withPrefix(plain(35, 8, 0, 0)))) << "temporal id plus 1 of 0";
+  EXPECT_FALSE(judge(withPrefix(plain(35, 8, 1, 1)))) << "layer differs from the reference";
+  EXPECT_FALSE(judge(withPrefix(plain(35, 8, 32, 1)))) << "layer bit in the first byte";
+  std::vector<uint8_t> forbidden = plain(35);
+  forbidden[0] |= 0x80;
+  EXPECT_FALSE(judge(withPrefix(forbidden)));
+}
+
+TEST_F(Nalu265, TypesAndTheirNames) {
+  for (uint32_t type : {10u, 15u, 22u, 31u, 37u, 38u, 41u, 44u, 47u}) {
+    EXPECT_FALSE(judge(withPrefix(plain(type)))) << "type " << type;
+  }
+  auto eos = judge(withPrefix(plain(36)));
+  ASSERT_TRUE(eos);
+  EXPECT_FALSE(eos->setName);
+  EXPECT_EQ(judge(withPrefix(plain(39)))->setName, "SEI");
+  EXPECT_EQ(judge(withPrefix(plain(40)))->setName, "SEI");
+  EXPECT_EQ(judge(withPrefix(plain(48)))->setName, "Unspecified");
+}
+
+TEST_F(Nalu265, SizeCeilingsAndFloor) {
+  // nalSize counts the prefix: a 4-byte prefix of 996 gives 1000.
+  EXPECT_EQ(judge(withPrefix(plain(63), 4, 996))->setName, "Unspecified");
+  EXPECT_FALSE(judge(withPrefix(plain(63), 4, 997)));
+  EXPECT_TRUE(judge(withPrefix(plain(39), 4, 796)));
+  EXPECT_FALSE(judge(withPrefix(plain(39), 4, 797)));
+  EXPECT_FALSE(judge(withPrefix(plain(32), 4, 797)));
+  // Slices have no ceiling.
+  EXPECT_TRUE(judge(withPrefix(idrSlice(), 4, 2000000)));
+  // A unit of 6 bytes with its prefix is too small to be anything; 7 is enough for the small ones.
+  for (uint32_t type : {1u, 19u, 35u, 39u, 63u}) {
+    EXPECT_FALSE(judge(withPrefix(plain(type), 4, 2))) << "type " << type;
+  }
+  for (uint32_t type : {35u, 36u, 39u, 63u}) {
+    EXPECT_TRUE(judge(withPrefix(plain(type), 4, 3))) << "type " << type;
+  }
+}
+
+TEST_F(Nalu265, ShortPrefixesAreReadAtTheirOwnWidth) {
+  auto two = judge(withPrefix(plain(35), 2), 2);
+  ASSERT_TRUE(two);
+  EXPECT_EQ(two->nalSize, 10u);
+  auto one = judge(withPrefix(plain(35), 1), 1);
+  ASSERT_TRUE(one);
+  EXPECT_EQ(one->nalSize, 9u);
+  EXPECT_FALSE(judge(withPrefix(plain(35), 4), 0));
+  EXPECT_FALSE(judge(withPrefix(plain(35), 4), 5));
+  EXPECT_FALSE(NALU::initNALUWithBytes(nullptr, 50, 4, vps.get(), sps.get(), pps.get()));
+  const std::vector<uint8_t> w = withPrefix(plain(35));
+  EXPECT_FALSE(NALU::initNALUWithBytes(w.data(), 50, 4, vps.get(), nullptr, pps.get()));
+}
+
+TEST_F(Nalu265, SlicesAreJudgedByTheirHeaderAndOwnBytes) {
+  auto slice = judge(withPrefix(idrSlice()));
+  ASSERT_TRUE(slice);
+  EXPECT_EQ(slice->setName, "Slice");
+  EXPECT_EQ(slice->firstMBInSlice, 1);
+  EXPECT_EQ(slice->frameNum, -1);
+  EXPECT_EQ(slice->sliceType, -1);
+  auto* header = dynamic_cast<SliceHeader_265*>(slice->RBSP.get());
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->qp_delta, -2);
+
+  EXPECT_FALSE(judge(withPrefix(idrSlice(64))));
+  // Without a slice parameter set to judge by, no slice passes.
+  std::vector<uint8_t> w = withPrefix(idrSlice());
+  w.resize(50);
+  EXPECT_FALSE(NALU::initNALUWithBytes(w.data(), 50, 4, vps.get(), sps.get(), nullptr));
+
+  // A unit that ends before its header does cannot be a slice, whatever bytes follow it; the
+  // same bytes cut only by the window's end are accepted.
+  std::vector<uint8_t> cut = idrSlice();
+  cut.resize(3);
+  std::vector<uint8_t> stream = withPrefix(cut);
+  const std::vector<uint8_t> next = withPrefix(idrSlice());
+  stream.insert(stream.end(), next.begin(), next.end());
+  EXPECT_FALSE(judge(stream));
+  std::vector<uint8_t> window = withPrefix(idrSlice(), 4, 5000);
+  window.resize(4 + 4);
+  EXPECT_TRUE(judge(window));
+}
+
+TEST_F(Nalu265, ParameterSetsInTheStream) {
+  auto spsUnit = judge(withPrefix(h265test::buildSps({})));
+  ASSERT_TRUE(spsUnit);
+  EXPECT_EQ(spsUnit->setName, "SPS");
+  ASSERT_TRUE(dynamic_cast<SPS_265*>(spsUnit->RBSP.get()));
+
+  h265test::SpsFields other;
+  other.seqParameterSetId = 1;
+  EXPECT_FALSE(judge(withPrefix(h265test::buildSps(other)))) << "another sequence parameter set id";
+  other.seqParameterSetId = 0;
+  other.width = 1280;
+  other.height = 720;
+  EXPECT_FALSE(judge(withPrefix(h265test::buildSps(other)))) << "another picture size";
+
+  auto ppsUnit = judge(withPrefix(h265test::buildPps({})));
+  ASSERT_TRUE(ppsUnit);
+  EXPECT_EQ(ppsUnit->setName, "PPS");
+  EXPECT_TRUE(dynamic_cast<PPS_265*>(ppsUnit->RBSP.get()));
+  // A picture parameter set that is refused leaves its unit valid, without a payload object.
+  h265test::PpsFields badTiles;
+  badTiles.tiles = true;
+  badTiles.uniformSpacing = false;
+  badTiles.tileColumnsMinus1 = 31;
+  auto refused = judge(withPrefix(h265test::buildPps(badTiles)));
+  ASSERT_TRUE(refused);
+  EXPECT_FALSE(refused->RBSP);
+
+  auto vpsUnit = judge(withPrefix(h265test::buildVps(0)));
+  ASSERT_TRUE(vpsUnit);
+  EXPECT_EQ(vpsUnit->setName, "VPS");
+  EXPECT_TRUE(dynamic_cast<VPS_265*>(vpsUnit->RBSP.get()));
+}
+
+TEST_F(Nalu265, ExtremeCountsInTheReferenceSetsEndWithTheBuffer) {
+  // Tiles and wavefronts with the largest tile counts a ue(v) can carry, and a slice claiming
+  // two billion entry points of 32 bits: the parse must stop at the end of its bytes.
+  BitWriter p;
+  p.ue(0).ue(0).u(7, 0).ue(0).ue(0).se(0).u(3, 0).se(0).se(0).u(4, 0).u(1, 1).u(1, 1);
+  p.ue(0xfffffffeu).ue(0xfffffffeu).u(1, 1).u(1, 1).u(1, 1).u(1, 0).u(1, 0).u(1, 0).ue(0).u(1, 1).u(1, 0);
+  p.trailing();
+  const std::vector<uint8_t> ppsBytes = h265test::unit(34, p);
+  auto wide = PPS_265::initPPS265WithBytes(ppsBytes.data(), uint32_t(ppsBytes.size()), sps.get());
+  ASSERT_TRUE(wide);
+  BitWriter s;
+  s.u(1, 1).u(1, 0).ue(0).ue(2).u(1, 1).u(1, 1).se(0).u(1, 1).ue(0x7ffffff0u).ue(31).ue(0xfffffff0u);
+  const std::vector<uint8_t> slice = withPrefix(h265test::unit(19, s));
+  std::vector<uint8_t> w = withPrefix(h265test::unit(19, s), 4, 100000);
+  w.resize(50);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(NALU::initNALUWithBytes(w.data(), 50, 4, vps.get(), sps.get(), wide.get()));
+  EXPECT_FALSE(NALU::initNALUWithBytes(slice.data(), uint32_t(slice.size()), 4, vps.get(), sps.get(), wide.get()))
+      << "the whole unit ends inside its entry points";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// Randomised damage to real units: nothing may crash, hang or read outside the bytes it is given
+// (the sanitizer build checks the last). Every buffer is its own heap block of exactly the size
+// passed, so a read past it is caught.
+TEST_F(Nalu265, MutatedUnitsNeverReadOutOfBounds) {
+  std::vector<std::vector<uint8_t>> units = {h265test::buildVps(0), h265test::buildSps({}), h265test::buildPps({}),
+                                             idrSlice(), plain(35)};
+  if (testsupport::haveProgram("ffmpeg")) {
+    testsupport::TempDir dir;
+    const std::string out = dir.file("fuzz.hevc");
+    auto made = testsupport::runCommand(
+        "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=320x180:rate=25 -frames:v 8 "
+        "-c:v libx265 -threads 1 -x265-params log-level=error:pools=none:frame-threads=1 -f hevc " +
+        testsupport::shellQuote(out));
+    if (made.exitCode == 0) {
+      for (auto& u : h264test::splitAnnexB(testsupport::readFile(out))) units.push_back(std::move(u));
+    }
+  }
+
+  std::mt19937 rng(265);
+  auto pick = [&](size_t n) { return size_t(rng() % n); };
+  const auto start = std::chrono::steady_clock::now();
+  size_t accepted = 0;
+  for (int iteration = 0; iteration < 20000; ++iteration) {
+    std::vector<uint8_t> u = units[pick(units.size())];
+    const int edits = 1 + int(pick(6));
+    for (int e = 0; e < edits && !u.empty(); ++e) {
+      switch (pick(4)) {
+        case 0:
+          u[pick(std::min<size_t>(u.size(), 48))] ^= uint8_t(1u << pick(8));
+          break;
+        case 1:
+          u[pick(std::min<size_t>(u.size(), 48))] = uint8_t(rng());
+          break;
+        case 2:
+          u[pick(std::min<size_t>(u.size(), 48))] = 0;
+          break;
+        default:
+          u.resize(pick(u.size() + 1));
+          break;
+      }
+    }
+    const uint32_t L = 1 + uint32_t(pick(4));
+    std::vector<uint8_t> stream = withPrefix(u, L, pick(3) == 0 ? int64_t(rng() % 5000) : -1);
+    const size_t size = std::min<size_t>(stream.size(), 1 + pick(50));
+    std::vector<uint8_t> window(stream.begin(), stream.begin() + size);
+    if (NALU::initNALUWithBytes(window.data(), uint32_t(window.size()), L, vps.get(), sps.get(), pps.get())) ++accepted;
+
+    // The same bytes as reference parameter sets, and a real slice judged against them.
+    std::vector<uint8_t> exact(u.begin(), u.end());
+    auto mSps = SPS_265::initSPS265WithBytes(exact.data(), uint32_t(exact.size()), 1920, 1080);
+    auto mPps = PPS_265::initPPS265WithBytes(exact.data(), uint32_t(exact.size()), mSps ? mSps.get() : sps.get());
+    VPS_265::initVPS265WithBytes(exact.data(), uint32_t(exact.size()));
+    std::vector<uint8_t> slice = withPrefix(units[pick(units.size())]);
+    slice.resize(std::min<size_t>(slice.size(), 50));
+    NALU::initNALUWithBytes(slice.data(), uint32_t(slice.size()), 4, vps.get(), mSps ? mSps.get() : sps.get(),
+                            mPps ? mPps.get() : pps.get());
+  }
+  EXPECT_GT(accepted, 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
+}
+
+}  // namespace
