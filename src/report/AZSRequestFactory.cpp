@@ -102,7 +102,9 @@ qvr::azs::HttpRequest AZSBlobRequestFactory::putBlockWithLength(uint64_t length,
                                                                 qvr::azs::UrlComponents urlComponents, double timeout,
                                                                 AZSOperationContext&) {
   urlComponents.appendQueryParameter("comp=block");
-  urlComponents.appendQueryParameter("blockid=" + blockID);
+  // Block IDs are Base64, whose "+", "/" and "=" would be read differently inside a query; the
+  // service decodes the value again, and the signature is made over the decoded form.
+  urlComponents.appendQueryParameter("blockid=" + qvr::azs::percentEncode(blockID));
   auto request = AZSRequestFactory::putRequestWithUrlComponents(urlComponents, timeout);
   request.setValue("Content-Length", std::to_string(length));
   AZSRequestFactory::addLeaseIdToRequest(request, condition);

@@ -69,7 +69,9 @@ std::string AZSSharedKeyBlobAuthenticationHandler::stringToSign(const qvr::azs::
       if (end == std::string::npos) end = q.size();
       std::string p = q.substr(start, end - start);
       size_t eq = p.find('=');
-      params.emplace_back(lower(p.substr(0, eq)), eq == std::string::npos ? "" : p.substr(eq + 1));
+      // The service signs the decoded parameters; for values without escapes that is the text as sent.
+      params.emplace_back(lower(qvr::azs::percentDecode(p.substr(0, eq))),
+                          eq == std::string::npos ? "" : qvr::azs::percentDecode(p.substr(eq + 1)));
       start = end + 1;
     }
     std::stable_sort(params.begin(), params.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

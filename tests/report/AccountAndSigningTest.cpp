@@ -150,7 +150,7 @@ TEST(RequestBuilders, EachOperationHasItsMethodQueryAndHeaders) {
   auto blobUrl = url("https://acct.blob.core.windows.net/c/b");
   HttpRequest block =
       AZSBlobRequestFactory::putBlockWithLength(0, "YmxvY2s=", std::string("bWQ1"), &lease, blobUrl, 5, ctx);
-  EXPECT_EQ(block.url.string(), "https://acct.blob.core.windows.net/c/b?comp=block&blockid=YmxvY2s=");
+  EXPECT_EQ(block.url.string(), "https://acct.blob.core.windows.net/c/b?comp=block&blockid=YmxvY2s%3D");
   EXPECT_EQ(block.valueForHeader("Content-Length"), "0");
   EXPECT_EQ(block.valueForHeader("Content-MD5"), "bWQ1");
   EXPECT_EQ(block.valueForHeader("x-ms-lease-id"), "lease-1");
@@ -212,7 +212,7 @@ TEST(SharedKeySigning, StringToSignFollowsTheCanonicalForm) {
       "x-ms-meta-note:two words\n"
       "x-ms-version:2015-02-21\n"
       "/acct/c/b\n"
-      "blockid:QUJD%3D\n"
+      "blockid:QUJD=\n"
       "comp:block\n"
       "restype:x";
   EXPECT_EQ(handler.stringToSign(r), expected);

@@ -328,7 +328,7 @@ TEST(Execution, Status203IsAnErrorAnd201ASuccess) {
   EXPECT_FALSE(*r2);
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[1].target, "/devstoreaccount1/box/b?comp=block&blockid=QQ==");
+  EXPECT_EQ(requests[1].target, "/devstoreaccount1/box/b?comp=block&blockid=QQ%3D%3D");
   EXPECT_EQ(requests[1].body, std::string("\x01\x02\x03", 3));
   EXPECT_EQ(requests[1].headers["content-length"], "3");
   EXPECT_EQ(first.calls() + second.calls(), 2);
@@ -515,7 +515,7 @@ TEST(StreamUpload, SmallTextIsOneBlockThenTheList) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].body, "user@example.com");
   std::string target = requests[0].target;
-  std::string blockID = target.substr(target.find("blockid=") + 8);
+  std::string blockID = qvr::azs::percentDecode(target.substr(target.find("blockid=") + 8));
   ASSERT_EQ(blockID.size(), 52u);
   auto decoded = qvr::azs::base64Decode(blockID);
   ASSERT_TRUE(decoded);
