@@ -132,7 +132,7 @@ class RepairFile {
   void sendMoveBack();
   void recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCodec, uint64_t nextVideoOffset);
   uint32_t pcmFrameBytes() const;
-  bool acceptSingleUnitRun(const SampleChunk& run, qvr::BufferedReader& reader, uint64_t fileSize,
+  bool acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& handle, uint64_t fileSize,
                            uint64_t audioCodec) const;
   void noteAcceptedRun(const SampleChunk& run);
   bool writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in);

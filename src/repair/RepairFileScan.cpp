@@ -134,26 +134,47 @@ void RepairFile::recordSampleToChunk(std::vector<SampleToChunkEntery>& entries, 
 // two-unit rule alone would pass over. A lone unit is taken when it begins a picture and what
 // surrounds it confirms it: the audio that follows decodes, its frame_num continues the pictures
 // before it, it is an IDR picture of a movie without AAC audio, or it is the last thing in the file.
-bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::BufferedReader& reader, uint64_t fileSize,
+bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& handle, uint64_t fileSize,
                                      uint64_t audioCodec) const {
   if (run.size() != 1 || !run.front()->firstSlice) return false;
   const Sample& sample = *run.front();
   const NALU& x = *sample.nal;
   const bool hevc = sample.sampleType == kSampleTypeH265;
   if (hevc ? x.firstMBInSlice != 1 : x.firstMBInSlice != 0) return false;
+  // An IDR picture always has frame_num 0; a later picture continues the last reference picture.
+  const bool idr = !hevc && x.NALType == 5;
+  if (idr && x.frameNum != 0) return false;
+  const bool continues =
+      !hevc && prevRefFrameNum_ >= 0 && maxFrameNum_ > 0 && x.frameNum == (prevRefFrameNum_ + 1) % maxFrameNum_;
+  // Chance matches declare sizes anywhere up to the 2,200,000-byte limit; a real picture is not
+  // much larger than the largest one seen so far.
+  if (largestVideoSample_ == 0 ? !idr : sample.sampleSize > 4 * largestVideoSample_) return false;
   const uint64_t end = sample.sampleOffset + sample.sampleSize;
   if (end >= fileSize) {
-    // Cut by the end of the recording: believable only when no larger than the pictures seen.
-    return largestVideoSample_ > 0 && sample.sampleSize <= 4 * largestVideoSample_;
+    // Cut by the end of the recording: believable when it continues the pictures before it and
+    // is no larger than they are.
+    return continues && sample.sampleSize <= 4 * largestVideoSample_;
   }
   if (audioCodec == 1002) {
-    return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, reader.window(end, qvr::AacFrameSearch::kWindowLength),
-                                               std::min<uint64_t>(qvr::AacFrameSearch::kWindowLength, fileSize - end));
+    // Read aside from the scan buffer, which would otherwise be refilled twice for this look ahead.
+    uint8_t window[qvr::AacFrameSearch::kWindowLength] = {};
+    size_t got = handle.readAt(end, window, sizeof window);
+    return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, window, got);
+  }
+  if (audioCodec == 1003 || audioCodec == 1004) {
+    // PCM chunks hold whole frames, so the audio before the picture comes in whole frames too
+    // (the further tracks' bytes aside).
+    if (!videoSampleArray.empty()) {
+      const Sample& last = *videoSampleArray.back();
+      const uint64_t previousEnd = last.sampleOffset + last.sampleSize;
+      if (sample.sampleOffset < previousEnd) return false;
+      const uint64_t gap = sample.sampleOffset - previousEnd;
+      const uint32_t frame = pcmFrameBytes();
+      if (gap % frame != 0 && (gap < sampleSkip_ || (gap - sampleSkip_) % frame != 0)) return false;
+    }
   }
   if (hevc) return x.NALType >= 16 && x.NALType <= 23;
-  if (x.NALType == 5) return true;
-  if (prevRefFrameNum_ < 0 || maxFrameNum_ <= 0) return false;
-  return x.frameNum == (prevRefFrameNum_ + 1) % maxFrameNum_;
+  return idr || continues;
 }
 
 void RepairFile::noteAcceptedRun(const SampleChunk& run) {
@@ -275,7 +296,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
       uint32_t nalCount = 0;
       uint32_t sampleCount = 0;
       int32_t taken = getNaluAtOffset(offset, run, reader, prefixLength, &nalCount, &sampleCount, S, sets);
-      if (taken == 1 && acceptSingleUnitRun(run, reader, S, audioCodec)) taken = 2;
+      if (taken == 1 && acceptSingleUnitRun(run, *handle, S, audioCodec)) taken = 2;
       if (taken < 2) {
         if (stopflag) return;
         if (++offset >= S) break;
