@@ -69,7 +69,7 @@ TEST(DamagedMovieBoxes, NeverCrashOrReadOutside) {
   ASSERT_FALSE(originals.empty());
   size_t parsed = 0;
   for (const Bytes& original : originals) {
-    for (int round = 0; round < 120; ++round) {
+    for (int round = 0; round < 240; ++round) {
       Bytes mutant = original;
       switch (round % 3) {
         case 0:  // truncation

@@ -168,6 +168,19 @@ TEST(MovieSynthesis, VideoTablesFollowTheReference) {
   layoutOf(*moov2);
 }
 
+TEST(MovieSynthesis, ReusedTruncatedCompositionTableCountsWhatItWrites) {
+  // Announces 5 runs, holds 3: written with 3 and a size that agrees.
+  Bytes truncated = box("ctts", {raw({0, 5, 1, 40, 1, 0, 88, 20})});
+  auto reference = parse(box("moov", {mvhd(600, 1), videoTrak(1, 90, 600, 20, {truncated})}));
+  ASSERT_TRUE(reference);
+  auto moov = reference->createMoovWithVideoRequest(videoRequest(30, 600, 30.0), AtomCreationRequest());
+  const Ctts& reused = *tableOf(*moov->tracks[0]).ctts;
+  ASSERT_EQ(reused.writeableData.size(), 40u);
+  EXPECT_EQ(be32(reused.writeableData.data()), 40u);
+  EXPECT_EQ(be32(reused.writeableData.data() + 12), 3u);
+  layoutOf(*moov);
+}
+
 TEST(MovieSynthesis, EngineTablesReplaceTheReferencePatterns) {
   Bytes withTables =
       videoTrak(1, 90, 600, 20, {stss({1, 31}), ctts({{1, 40}, {89, 20}}), box("sdtp", {raw({0}), Bytes{0x20}})});
