@@ -1,5 +1,8 @@
 #include "boxes/HVCDecoderConfigurationRecord.h"
 
+#include "bitstream/PPS_265.h"
+#include "bitstream/SPS_265.h"
+#include "bitstream/VPS_265.h"
 #include "boxes/ByteStream.h"
 #include "foundation/ByteOrder.h"
 
@@ -58,7 +61,7 @@ bool HVCDecoderConfigurationRecord::readBytes(const uint8_t* bytes, uint32_t siz
         ppsSize = length;
       }
       if (length > size - p) return true;
-      parseUnit(unitType, bytes + p, length);
+      if (length > 0) parseUnit(unitType, bytes + p, length);
       p += length;
     }
   }
@@ -66,14 +69,15 @@ bool HVCDecoderConfigurationRecord::readBytes(const uint8_t* bytes, uint32_t siz
 }
 
 void HVCDecoderConfigurationRecord::parseUnit(uint8_t unitType, const uint8_t* unit, uint32_t length) {
-  // The H.265 parameter-set parsers are not part of the build yet; until they are, the record
-  // keeps the counts and sizes only.
-  (void)unitType;
-  (void)unit;
-  (void)length;
+  // Picture parameter sets are read against the sequence parameter set met before them.
+  if (unitType == kVpsType) vps = VPS_265::initVPS265WithBytes(unit, length);
+  if (unitType == kSpsType) sps = SPS_265::initSPS265WithBytes(unit, length, width, height);
+  if (unitType == kPpsType) pps = PPS_265::initPPS265WithBytes(unit, length, sps.get());
 }
 
 std::shared_ptr<RBSPObject> HVCDecoderConfigurationRecord::parameterSetOfType(uint8_t nalUnitType) const {
-  (void)nalUnitType;
+  if (nalUnitType == kVpsType) return vps;
+  if (nalUnitType == kSpsType) return sps;
+  if (nalUnitType == kPpsType) return pps;
   return nullptr;
 }

@@ -5,7 +5,10 @@
 #include <vector>
 
 #include "SampleBoxWalker.h"
+#include "bitstream/PPS_265.h"
 #include "bitstream/SPS.h"
+#include "bitstream/SPS_265.h"
+#include "bitstream/VPS_265.h"
 #include "boxes/AVCDecoderConfigurationRecord.h"
 #include "boxes/AudioSampleDescriptionEntery.h"
 #include "boxes/Ctts.h"
@@ -148,6 +151,15 @@ TEST(CorpusSampleDescriptions, CodecConfigurationOfCameraFiles) {
       EXPECT_GE(record->numOfSPS, 1);
       EXPECT_GE(record->numOfPPS, 1);
       EXPECT_GT(record->spsSize, 0);
+      ASSERT_TRUE(v->hevcSPS());
+      // The coded picture is the described one rounded up to whole coding blocks.
+      const auto* entry = v->getDecoder()->asVideo();
+      EXPECT_GE(v->hevcSPS()->pic_width_in_luma_samples, entry->width);
+      EXPECT_LT(v->hevcSPS()->pic_width_in_luma_samples, entry->width + 64);
+      EXPECT_GE(v->hevcSPS()->pic_height_luma_samples, entry->height);
+      EXPECT_LT(v->hevcSPS()->pic_height_luma_samples, entry->height + 64);
+      EXPECT_TRUE(v->PPS());
+      EXPECT_TRUE(v->VPS());
     }
 
     auto a = stsdOf(*audio);
@@ -308,6 +320,15 @@ TEST_F(EncodedSampleDescriptions, H265Record) {
   EXPECT_EQ(record->numOfPPS, 1);
   EXPECT_EQ(record->width, 320u);
   EXPECT_EQ(record->height, 240u);
+  // x265 stores its settings as SEI text in the record as well; the parameter sets must still
+  // be the real ones.
+  ASSERT_TRUE(v->hevcSPS());
+  EXPECT_EQ(v->hevcSPS()->pic_width_in_luma_samples, 320);
+  EXPECT_EQ(v->hevcSPS()->pic_height_luma_samples, 240);
+  EXPECT_EQ(v->SPS(), std::static_pointer_cast<RBSPObject>(v->hevcSPS()));
+  EXPECT_TRUE(v->hevcPPS());
+  EXPECT_TRUE(v->hevcVPS());
+  EXPECT_EQ(v->VPS(), std::static_pointer_cast<RBSPObject>(v->hevcVPS()));
 }
 
 }  // namespace
