@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <thread>
 
 #include "AviTestFiles.h"
@@ -296,5 +297,42 @@ TEST(AviJob, StopAndPause) {
     job.join();
     EXPECT_EQ(run.delegate.completions, 1);
     EXPECT_TRUE(run.outputExists);
+  }
+}
+
+TEST(AviJob, HostileBytesGiveASoundFileOrAnError) {
+  // Tokens with random sizes sprinkled over a valid file, and files cut right inside a candidate:
+  // every run either fails with 107 or writes a file whose sizes and indexes hold together.
+  std::mt19937 random(7);
+  auto base = aviHead();
+  for (int i = 0; i < 40; ++i) chunk(base, i % 3 ? "00dc" : "01wb", 700 + i * 37, static_cast<uint8_t>(i));
+  padTo(base);
+  const char* tokens[] = {"00dc", "00db", "01wb", "vids", "auds", "avih", "JUNK"};
+  for (int round = 0; round < 24; ++round) {
+    SCOPED_TRACE(round);
+    auto f = base;
+    for (int k = 0; k < 30; ++k) {
+      const size_t at = random() % (round % 2 ? 4096 : f.size() - 8);
+      std::memcpy(&f[at], tokens[random() % 7], 4);
+      const uint32_t sizes[] = {0, 1, 9999999, 10000000, 0xFFFFFFFFu, static_cast<uint32_t>(random() % 5000)};
+      qvr::storeLE32(&f[at + 4], sizes[random() % 6]);
+    }
+    if (round % 3 == 0) f.resize(f.size() - random() % 6);  // end inside a size or follower
+    if (round % 4 == 0) std::memcpy(&f[f.size() - 4], "00dc", 4);
+    TempDir dir;
+    Job run;
+    repair(run, dir, f);
+    if (!run.delegate.errors.empty()) {
+      EXPECT_EQ(run.delegate.errors[0].code, 107);
+      EXPECT_FALSE(run.outputExists);
+      continue;
+    }
+    ASSERT_EQ(run.delegate.completions, 1);
+    const auto out = testsupport::readFile(run.output);
+    EXPECT_EQ(riffStructureFault(out), "");
+    auto video = readStandardIndex(out, run.engine.ix00location - 8, "ix00", nullptr);
+    expectIndexedChunksMatch(out, f, video, run.engine.videosampleoffsetarray);
+    auto audio = readStandardIndex(out, run.engine.ix01location, "ix01", nullptr);
+    expectIndexedChunksMatch(out, f, audio, run.engine.audiosampleoffsetarray);
   }
 }
