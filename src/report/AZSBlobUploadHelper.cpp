@@ -5,6 +5,7 @@
 #include <chrono>
 #include <future>
 
+#include "foundation/Log.h"
 #include "report/AZSCloudBlockBlob.h"
 #include "report/AZSErrors.h"
 #include "report/AZSOperationContext.h"
@@ -66,6 +67,28 @@ void AZSBlobUploadHelper::uploadBuffer() {
 }
 
 void AZSBlobUploadHelper::run(qvr::azs::InputStream* stream) {
+  std::optional<qvr::Error> error;
+  try {
+    error = upload(stream);
+  } catch (const std::exception& e) {
+    // A stream that throws, or memory running out, ends the upload like a stream error.
+    waitForAllBlocks();
+    qvr::Error inner("qvr.azs.stream", 0, {{"description", e.what()}});
+    error = qvr::Error(AZSErrorDomain, AZSEURLSessionError,
+                       {{AZSInnerErrorKey, AZSResponseParser::userInfoForInnerError(inner)}});
+  }
+  try {
+    if (stream) stream->close();
+  } catch (...) {
+  }
+  try {
+    if (completionHandler_) completionHandler_(std::move(error));
+  } catch (...) {
+    qvr::log("A blob upload completion handler threw an exception");
+  }
+}
+
+std::optional<qvr::Error> AZSBlobUploadHelper::upload(qvr::azs::InputStream* stream) {
   std::optional<qvr::Error> streamError;
   if (!stream) {
     qvr::Error inner("qvr.azs", 0, {{"description", "There is no stream to upload."}});
@@ -116,6 +139,5 @@ void AZSBlobUploadHelper::run(qvr::azs::InputStream* stream) {
         [&committed](std::optional<qvr::Error> commitError) { committed.set_value(std::move(commitError)); });
     error = done.get();
   }
-  if (stream) stream->close();
-  if (completionHandler_) completionHandler_(std::move(error));
+  return error;
 }

@@ -37,6 +37,7 @@ class AZSBlobUploadHelper : public std::enable_shared_from_this<AZSBlobUploadHel
   static std::string newBlockID();
 
  private:
+  std::optional<qvr::Error> upload(qvr::azs::InputStream* stream);
   void uploadBuffer();
   bool waitForFreeSlot();
   void waitForAllBlocks();
