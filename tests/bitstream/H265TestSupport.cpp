@@ -37,9 +37,9 @@ std::vector<uint8_t> buildSps(const SpsFields& f) {
   writeProfileTierLevel(w);
   w.ue(f.seqParameterSetId).ue(1);  // 4:2:0
   w.ue(f.width).ue(f.height).u(1, 0);
-  w.ue(0).ue(0).ue(f.log2MaxPocLsbMinus4);
+  w.ue(0).ue(0).ue(4);          // 8-bit samples, 8-bit POC lsb
   w.u(1, 1).ue(4).ue(2).ue(5);  // sub-layer ordering info
-  w.ue(f.log2MinCbMinus3).ue(f.log2DiffMaxMinCb).ue(0).ue(3).ue(1).ue(1);
+  w.ue(0).ue(3).ue(0).ue(3).ue(1).ue(1);
   w.u(1, 0);                      // scaling_list_enabled_flag
   w.u(1, 0).u(1, f.sao).u(1, 0);  // amp, SAO, PCM
   w.ue(f.numShortTermSets);
@@ -47,8 +47,7 @@ std::vector<uint8_t> buildSps(const SpsFields& f) {
   w.u(1, f.longTermPresent);
   if (f.longTermPresent) {
     w.ue(f.numLongTermRefPicsSps);
-    for (uint32_t i = 0; i < f.numLongTermRefPicsSps; ++i)
-      w.u(f.log2MaxPocLsbMinus4 + 4, i).u(1, (f.longTermUsedMask >> i) & 1);
+    for (uint32_t i = 0; i < f.numLongTermRefPicsSps; ++i) w.u(8, i).u(1, i < 32 && ((f.longTermUsedMask >> i) & 1));
   }
   w.u(1, f.temporalMvp).u(1, 1);  // strong intra smoothing
   w.u(1, f.vuiWithTiming);
@@ -64,27 +63,20 @@ std::vector<uint8_t> buildSps(const SpsFields& f) {
 
 std::vector<uint8_t> buildPps(const PpsFields& f) {
   BitWriter w;
-  w.ue(f.picParameterSetId).ue(0);
-  w.u(1, f.dependentSlices).u(1, f.outputFlagPresent).u(3, f.extraSliceHeaderBits);
-  w.u(1, 1).u(1, f.cabacInitPresent);  // sign data hiding
-  w.ue(f.l0DefaultMinus1).ue(f.l1DefaultMinus1).se(0);
-  w.u(1, 0).u(1, 0).u(1, 1).ue(1);  // constrained intra, transform skip, cu qp delta + depth
+  w.ue(0).ue(0).u(1, 0).u(1, 0).u(3, 0);  // ids, no dependent slices, output flag or extra bits
+  w.u(1, 1).u(1, 0).ue(0).ue(0).se(0);    // sign data hiding, one default reference per list
+  w.u(1, 0).u(1, 0).u(1, 1).ue(1);        // constrained intra, transform skip, cu qp delta + depth
   w.se(0).se(0).u(1, 0);
-  w.u(1, f.weightedPred).u(1, f.weightedBipred).u(1, 0);
+  w.u(1, f.weightedPred).u(1, 0).u(1, 0);
   w.u(1, f.tiles).u(1, f.wavefronts);
   if (f.tiles) {
     w.ue(f.tileColumnsMinus1).ue(f.tileRowsMinus1).u(1, f.uniformSpacing);
     if (!f.uniformSpacing) {
-      for (uint32_t i = 0; i < f.tileColumnsMinus1; ++i) w.ue(1);
-      for (uint32_t i = 0; i < f.tileRowsMinus1; ++i) w.ue(1);
+      for (uint32_t i = 0; i < f.tileColumnsMinus1 + f.tileRowsMinus1; ++i) w.ue(1);
     }
     w.u(1, 1);
   }
-  w.u(1, f.loopFilterAcrossSlices).u(1, f.deblockingControl);
-  if (f.deblockingControl) {
-    w.u(1, f.overrideEnabled).u(1, f.ppsDeblockingDisabled);
-    if (!f.ppsDeblockingDisabled) w.se(0).se(0);
-  }
+  w.u(1, 1).u(1, 0);  // loop filter across slices, no deblocking control
   w.u(1, 0).u(1, f.listsModification).ue(0).u(1, f.headerExtension).u(1, 0);
   w.trailing();
   return unit(34, w);

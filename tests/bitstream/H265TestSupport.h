@@ -21,13 +21,10 @@ std::vector<uint8_t> unit(uint32_t type, const BitWriter& payload, uint32_t laye
 // A general profile_tier_level() for Main at level 4 with no sub-layers.
 void writeProfileTierLevel(BitWriter& w);
 
-struct SpsFields {
+struct SpsFields {  // 8x8 minimum coding blocks in 64x64 coding tree blocks, 8-bit POC lsb
   uint32_t seqParameterSetId = 0;
   uint32_t width = 1920;
   uint32_t height = 1080;
-  uint32_t log2MinCbMinus3 = 0;   // 8x8 minimum coding blocks
-  uint32_t log2DiffMaxMinCb = 3;  // 64x64 coding tree blocks
-  uint32_t log2MaxPocLsbMinus4 = 4;
   bool sao = true;
   bool temporalMvp = true;
   uint32_t numShortTermSets = 0;
@@ -40,24 +37,12 @@ struct SpsFields {
 std::vector<uint8_t> buildSps(const SpsFields& f);
 
 struct PpsFields {
-  uint32_t picParameterSetId = 0;
-  bool dependentSlices = false;
-  bool outputFlagPresent = false;
-  uint32_t extraSliceHeaderBits = 0;
-  bool cabacInitPresent = false;
-  uint32_t l0DefaultMinus1 = 0;
-  uint32_t l1DefaultMinus1 = 0;
   bool weightedPred = false;
-  bool weightedBipred = false;
   bool tiles = false;
   bool wavefronts = false;
   uint32_t tileColumnsMinus1 = 0;
   uint32_t tileRowsMinus1 = 0;
   bool uniformSpacing = true;
-  bool loopFilterAcrossSlices = true;
-  bool deblockingControl = false;
-  bool overrideEnabled = false;
-  bool ppsDeblockingDisabled = false;
   bool listsModification = false;
   bool headerExtension = false;
 };

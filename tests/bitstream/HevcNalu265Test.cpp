@@ -63,66 +63,36 @@ class Nalu265 : public ::testing::Test {
   std::unique_ptr<PPS_265> pps;
 };
 
-TEST_F(Nalu265, HeaderFieldsAreTestedInOrder) {
+TEST_F(Nalu265, HeaderTypeAndSizeRules) {
   auto aud = judge(withPrefix(plain(35)));
   ASSERT_TRUE(aud);
-  EXPECT_EQ(aud->NALType, 35u);
   EXPECT_EQ(aud->NTempID, 1u);
   EXPECT_EQ(aud->nalSize, 12u);
   EXPECT_EQ(aud->setName, "AUD");
-  EXPECT_EQ(aud->firstMBInSlice, -1);
   EXPECT_FALSE(aud->RBSP);
-
   EXPECT_FALSE(judge(withPrefix(plain(35, 8, 0, 0)))) << "temporal id plus 1 of 0";
   EXPECT_FALSE(judge(withPrefix(plain(35, 8, 1, 1)))) << "layer differs from the reference";
   EXPECT_FALSE(judge(withPrefix(plain(35, 8, 32, 1)))) << "layer bit in the first byte";
-  std::vector<uint8_t> forbidden = plain(35);
-  forbidden[0] |= 0x80;
-  EXPECT_FALSE(judge(withPrefix(forbidden)));
-}
 
-TEST_F(Nalu265, TypesAndTheirNames) {
-  for (uint32_t type : {10u, 15u, 22u, 31u, 37u, 38u, 41u, 44u, 47u}) {
+  for (uint32_t type : {10u, 15u, 22u, 31u, 37u, 38u, 41u, 44u, 47u})
     EXPECT_FALSE(judge(withPrefix(plain(type)))) << "type " << type;
-  }
   auto eos = judge(withPrefix(plain(36)));
   ASSERT_TRUE(eos);
   EXPECT_FALSE(eos->setName);
-  EXPECT_EQ(judge(withPrefix(plain(39)))->setName, "SEI");
   EXPECT_EQ(judge(withPrefix(plain(40)))->setName, "SEI");
-  EXPECT_EQ(judge(withPrefix(plain(48)))->setName, "Unspecified");
-}
 
-TEST_F(Nalu265, SizeCeilingsAndFloor) {
   // nalSize counts the prefix: a 4-byte prefix of 996 gives 1000.
   EXPECT_EQ(judge(withPrefix(plain(63), 4, 996))->setName, "Unspecified");
   EXPECT_FALSE(judge(withPrefix(plain(63), 4, 997)));
   EXPECT_TRUE(judge(withPrefix(plain(39), 4, 796)));
-  EXPECT_FALSE(judge(withPrefix(plain(39), 4, 797)));
   EXPECT_FALSE(judge(withPrefix(plain(32), 4, 797)));
-  // Slices have no ceiling.
-  EXPECT_TRUE(judge(withPrefix(idrSlice(), 4, 2000000)));
-  // A unit of 6 bytes with its prefix is too small to be anything; 7 is enough for the small ones.
-  for (uint32_t type : {1u, 19u, 35u, 39u, 63u}) {
-    EXPECT_FALSE(judge(withPrefix(plain(type), 4, 2))) << "type " << type;
-  }
-  for (uint32_t type : {35u, 36u, 39u, 63u}) {
-    EXPECT_TRUE(judge(withPrefix(plain(type), 4, 3))) << "type " << type;
-  }
-}
+  EXPECT_TRUE(judge(withPrefix(idrSlice(), 4, 2000000))) << "slices have no ceiling";
+  for (uint32_t type : {19u, 35u, 63u}) EXPECT_FALSE(judge(withPrefix(plain(type), 4, 2))) << "nalSize 6, " << type;
+  EXPECT_TRUE(judge(withPrefix(plain(35), 4, 3))) << "nalSize 7";
 
-TEST_F(Nalu265, ShortPrefixesAreReadAtTheirOwnWidth) {
-  auto two = judge(withPrefix(plain(35), 2), 2);
-  ASSERT_TRUE(two);
-  EXPECT_EQ(two->nalSize, 10u);
-  auto one = judge(withPrefix(plain(35), 1), 1);
-  ASSERT_TRUE(one);
-  EXPECT_EQ(one->nalSize, 9u);
-  EXPECT_FALSE(judge(withPrefix(plain(35), 4), 0));
+  // 1- and 2-byte prefixes are read at their own width.
+  EXPECT_EQ(judge(withPrefix(plain(35), 2), 2)->nalSize, 10u);
   EXPECT_FALSE(judge(withPrefix(plain(35), 4), 5));
-  EXPECT_FALSE(NALU::initNALUWithBytes(nullptr, 50, 4, vps.get(), sps.get(), pps.get()));
-  const std::vector<uint8_t> w = withPrefix(plain(35));
-  EXPECT_FALSE(NALU::initNALUWithBytes(w.data(), 50, 4, vps.get(), nullptr, pps.get()));
 }
 
 TEST_F(Nalu265, SlicesAreJudgedByTheirHeaderAndOwnBytes) {
@@ -130,7 +100,6 @@ TEST_F(Nalu265, SlicesAreJudgedByTheirHeaderAndOwnBytes) {
   ASSERT_TRUE(slice);
   EXPECT_EQ(slice->setName, "Slice");
   EXPECT_EQ(slice->firstMBInSlice, 1);
-  EXPECT_EQ(slice->frameNum, -1);
   EXPECT_EQ(slice->sliceType, -1);
   auto* header = dynamic_cast<SliceHeader_265*>(slice->RBSP.get());
   ASSERT_TRUE(header);
@@ -159,20 +128,15 @@ TEST_F(Nalu265, ParameterSetsInTheStream) {
   auto spsUnit = judge(withPrefix(h265test::buildSps({})));
   ASSERT_TRUE(spsUnit);
   EXPECT_EQ(spsUnit->setName, "SPS");
-  ASSERT_TRUE(dynamic_cast<SPS_265*>(spsUnit->RBSP.get()));
-
+  EXPECT_TRUE(dynamic_cast<SPS_265*>(spsUnit->RBSP.get()));
   h265test::SpsFields other;
   other.seqParameterSetId = 1;
   EXPECT_FALSE(judge(withPrefix(h265test::buildSps(other)))) << "another sequence parameter set id";
   other.seqParameterSetId = 0;
   other.width = 1280;
-  other.height = 720;
   EXPECT_FALSE(judge(withPrefix(h265test::buildSps(other)))) << "another picture size";
 
-  auto ppsUnit = judge(withPrefix(h265test::buildPps({})));
-  ASSERT_TRUE(ppsUnit);
-  EXPECT_EQ(ppsUnit->setName, "PPS");
-  EXPECT_TRUE(dynamic_cast<PPS_265*>(ppsUnit->RBSP.get()));
+  EXPECT_EQ(judge(withPrefix(h265test::buildVps(0)))->setName, "VPS");
   // A picture parameter set that is refused leaves its unit valid, without a payload object.
   h265test::PpsFields badTiles;
   badTiles.tiles = true;
@@ -180,12 +144,8 @@ TEST_F(Nalu265, ParameterSetsInTheStream) {
   badTiles.tileColumnsMinus1 = 31;
   auto refused = judge(withPrefix(h265test::buildPps(badTiles)));
   ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->setName, "PPS");
   EXPECT_FALSE(refused->RBSP);
-
-  auto vpsUnit = judge(withPrefix(h265test::buildVps(0)));
-  ASSERT_TRUE(vpsUnit);
-  EXPECT_EQ(vpsUnit->setName, "VPS");
-  EXPECT_TRUE(dynamic_cast<VPS_265*>(vpsUnit->RBSP.get()));
 }
 
 TEST_F(Nalu265, ExtremeCountsInTheReferenceSetsEndWithTheBuffer) {
