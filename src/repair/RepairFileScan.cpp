@@ -185,6 +185,12 @@ void RepairFile::noteAcceptedRun(const SampleChunk& run) {
   }
 }
 
+uint64_t RepairFile::pcmChunkFrames(uint64_t gap, uint32_t skip, uint32_t frameBytes) {
+  if (gap <= skip || frameBytes == 0) return 0;
+  const uint64_t frames = (gap - skip) / frameBytes;
+  return frames > UINT32_MAX ? 0 : frames;
+}
+
 uint32_t RepairFile::pcmFrameBytes() const {
   const AudioSampleDescriptionEntery* audio =
       healthyFile && healthyFile->audioDecoder ? healthyFile->audioDecoder->asAudio() : nullptr;
@@ -222,10 +228,9 @@ void RepairFile::recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCode
     // Both byte orders of PCM are tabulated alike: the bytes of the further tracks at the end of
     // the gap are left out, and the chunk counts the whole PCM frames it really holds. A gap no
     // longer than those bytes holds no audio.
-    if (gap <= sampleSkip_) return;
+    const uint64_t frames = pcmChunkFrames(gap, sampleSkip_, pcmFrameBytes());
+    if (frames == 0) return;
     const uint64_t bytes = gap - sampleSkip_;
-    const uint64_t frames = bytes / pcmFrameBytes();
-    if (frames == 0 || frames > UINT32_MAX) return;
     auto sample = Sample::initWithSampleType(kSampleTypePCM, end, bytes, nullptr);
     ++audioChunkNumber_;
     recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(frames));

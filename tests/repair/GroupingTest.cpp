@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include "bitstream/NALU.h"
+#include "repair/RepairFile.h"
+
+namespace {
+std::shared_ptr<NALU> avc(uint32_t type, uint32_t size, int32_t firstMb = -1, int32_t sliceType = -1,
+                          int32_t frameNum = -1) {
+  auto n = std::make_shared<NALU>();
+  n->NALType = type;
+  n->NRI = type == 6 || type == 9 ? 0 : 2;
+  n->nalSize = size;
+  n->firstMBInSlice = firstMb;
+  n->sliceType = sliceType;
+  n->frameNum = frameNum;
+  return n;
+}
+
+std::shared_ptr<NALU> hevc(const char* name, uint32_t type, uint32_t size, int32_t firstInPicture = -1) {
+  auto n = std::make_shared<NALU>();
+  n->NALType = type;
+  n->nalSize = size;
+  n->setName = name;
+  n->firstMBInSlice = firstInPicture;
+  return n;
+}
+
+// Feeds units through the grouping as a run does; returns the counted samples.
+uint32_t groupAll(const std::vector<std::shared_ptr<NALU>>& units, SampleChunk& samples, bool h265) {
+  uint32_t counted = 0;
+  bool picture = false;
+  uint64_t offset = 1000;
+  const NALU* previous = nullptr;
+  for (const auto& x : units) {
+    if (h265) {
+      RepairFile::groupHEVC(x, previous, picture, offset, samples, &counted);
+    } else {
+      RepairFile::groupAVC(x, previous, offset, samples, &counted);
+    }
+    offset += x->nalSize;
+    previous = x.get();
+  }
+  return counted;
+}
+}  // namespace
+
+TEST(Grouping, SlicesOfOnePictureFormOneSampleUntilTheMacroblockOrderRestarts) {
+  SampleChunk samples;
+  uint32_t counted = groupAll({avc(1, 100, 0, 0, 3), avc(1, 110, 120, 0, 3), avc(1, 120, 240, 0, 3),
+                               avc(1, 130, 0, 0, 3), avc(1, 140, 120, 0, 4)},
+                              samples, false);
+  ASSERT_EQ(samples.size(), 3u);
+  EXPECT_EQ(counted, 3u);
+  EXPECT_EQ(samples[0]->sampleOffset, 1000u);
+  EXPECT_EQ(samples[0]->sampleSize, 330u);
+  EXPECT_EQ(samples[1]->sampleOffset, 1330u);
+  // A different frame_num is another picture even with a larger macroblock address.
+  EXPECT_EQ(samples[2]->sampleSize, 140u);
+  EXPECT_EQ(samples[2]->firstSlice->frameNum, 4);
+}
+
+TEST(Grouping, NonPictureUnitsAreUncountedSamplesThatFoldIntoTheNextPicture) {
+  SampleChunk samples;
+  uint32_t counted = groupAll(
+      {avc(9, 6), avc(7, 20), avc(8, 8), avc(5, 500, 0, 7, 0), avc(6, 30), avc(1, 200, 0, 5, 1)}, samples, false);
+  EXPECT_EQ(samples.size(), 6u);
+  EXPECT_EQ(counted, 3u);  // SPS, IDR, P
+  std::vector<bool> prefix;
+  for (const auto& s : samples) prefix.push_back(RepairFile::isPrefixSample(*s));
+  EXPECT_EQ(prefix, (std::vector<bool>{true, false, true, false, true, false}));
+  EXPECT_FALSE(samples[1]->firstSlice);  // the SPS sample holds no picture
+}
+
+TEST(Grouping, HevcAccessUnitGathersParameterSetsAndSlicesOfOnePicture) {
+  SampleChunk samples;
+  uint32_t counted =
+      groupAll({hevc("AUD", 35, 7), hevc("VPS", 32, 30), hevc("SPS", 33, 40), hevc("PPS", 34, 10), hevc("SEI", 39, 20),
+                hevc("Slice", 19, 900, 1), hevc("Slice", 19, 300, 0), hevc("Slice", 19, 200, 0)},
+               samples, true);
+  ASSERT_EQ(samples.size(), 4u);
+  EXPECT_EQ(counted, 2u);
+  EXPECT_EQ(samples[1]->sampleSize, 80u);    // VPS + SPS + PPS
+  EXPECT_EQ(samples[3]->sampleSize, 1400u);  // the three slices
+  EXPECT_EQ(samples[3]->firstSlice->nalSize, 900u);
+  EXPECT_TRUE(RepairFile::isPrefixSample(*samples[0]));
+  EXPECT_FALSE(RepairFile::isPrefixSample(*samples[1]));
+  EXPECT_TRUE(RepairFile::isPrefixSample(*samples[2]));
+}
+
+TEST(Grouping, SampleToChunkRunsChangeOnlyWhenTheCountChanges) {
+  std::vector<SampleToChunkEntery> entries;
+  for (uint32_t chunk = 1; chunk <= 6; ++chunk) RepairFile::recordSampleToChunk(entries, chunk, chunk < 4 ? 1 : 3);
+  RepairFile::recordSampleToChunk(entries, 7, 1);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].firstChunk, 1u);
+  EXPECT_EQ(entries[1].firstChunk, 4u);
+  EXPECT_EQ(entries[1].samplesPerChunk, 3u);
+  EXPECT_EQ(entries[2].firstChunk, 7u);
+  EXPECT_EQ(entries[2].sampleDescID, 1u);
+}
