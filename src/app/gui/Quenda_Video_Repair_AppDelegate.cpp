@@ -450,6 +450,10 @@ void Quenda_Video_Repair_AppDelegate::couldntRepairOk(QObject* sender) {
 
 void Quenda_Video_Repair_AppDelegate::repairCompleted() {
   ui_.fileNamefield->setText(qs(qvr::fs::fileName(corruptFilePath_)));
+  // The AVI engine knows no frame rate or duration; a dash reads better than a gap.
+  for (QLabel* fact : {ui_.tracksField, ui_.videoCodecField, ui_.fpsField, ui_.durationField}) {
+    if (fact->text().isEmpty()) fact->setText(QStringLiteral("\u2013"));
+  }
   ui_.sizeField->setText(getFormattedStringForSize(qvr::fs::fileSize(repairedFilePath_).value_or(0)));
   ui_.upperBoxField->setText("Details of repaired video file");
   showDetailsPage();

@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   const std::string notAMovie = QDir::tempPath().toStdString() + "/holiday-clip.avi";
   {
     std::ofstream junk(notAMovie, std::ios::binary | std::ios::trunc);
-    for (int i = 0; i < 4096; ++i) junk << "this is plain text, not a movie. ";
+    for (int i = 0; i < 4096; ++i) junk << "plain text notes from a trip, no pictures here. ";
   }
 
   Mode mode = Mode::Real;
