@@ -5,6 +5,7 @@
 #include "bitstream/H265TestSupport.h"
 #include "bitstream/PPS_265.h"
 #include "bitstream/SPS_265.h"
+#include "bitstream/UeSeNumCode.h"
 #include "bitstream/VPS_265.h"
 
 using h265test::BitWriter;
@@ -125,6 +126,23 @@ TEST(Sps265, AWindowEndingInsideTheSetsKeepsWhatWasRead) {
   EXPECT_EQ(cut->pic_width_in_luma_samples, 1920);
   EXPECT_EQ(cut->PicWidthInCtbsY, 30);
   EXPECT_EQ(cut->long_term_ref_pics_present_flag, -1);
+}
+
+TEST(ProfileTierLevel265, SubLayerProfilesAndLevelsAreSteppedOverAsFlagged) {
+  BitWriter w;
+  h265test::writeProfileTierLevel(w);                 // 96 bits
+  w.u(1, 1).u(1, 0).u(1, 0).u(1, 1).u(1, 1).u(1, 1);  // three sub-layers' present flags
+  w.u(10, 0);                                         // reserved_zero_2bits for the other five
+  w.u(44, 0x123).u(44, 0x456);                        // sub-layer 0 profile
+  w.u(8, 30);                                         // sub-layer 1 level
+  w.u(44, 0x789).u(44, 0xabc).u(8, 60);               // sub-layer 2 profile and level
+  w.ue(5);
+  const std::vector<uint8_t> bytes = w.bytes();
+  uint32_t bytePos = 0;
+  uint32_t bitPos = 0;
+  UeSeNumCode::profile_tier_level(1, 3, bytes, bytePos, bitPos);
+  EXPECT_EQ(bytePos * 8 + bitPos, 304u);
+  EXPECT_EQ(UeSeNumCode::getUEVCodeNumFromBytes(bytes, bytePos, bitPos), 5u);
 }
 
 TEST(Vps265, LayerSetCountUpTo1023IsValid) {
