@@ -200,7 +200,7 @@ std::string probeCount(const std::string& file, const char* stream, const char* 
 }  // namespace
 
 TEST_F(FfmpegMovies, SynthesisedMovieBoxIsAcceptedByRealPlayers) {
-  for (const char* name : {"aac.mp4", "sowt.mov"}) {
+  for (const char* name : {"aac.mp4", "sowt.mov", "twos.mov", "tmcd.mov"}) {
     SCOPED_TRACE(name);
     Bytes file;
     auto reference = parseFile(path(name), &file);
@@ -241,6 +241,7 @@ TEST_F(FfmpegMovies, SynthesisedMovieBoxIsAcceptedByRealPlayers) {
     auto reparsed = Moov::initMOOVWithData(newMoov.data(), static_cast<uint32_t>(newMoov.size()));
     ASSERT_TRUE(reparsed) << "our own output must parse";
     EXPECT_EQ(reparsed->getTrakWithType(1)->sampleCount, 50u);
+    EXPECT_EQ(reparsed->tracks.size(), 2u) << "only video and sound are rebuilt";
 
     auto decode = runCommand("ffmpeg -v error -i " + shellQuote(out) + " -f null - 2>&1");
     EXPECT_EQ(decode.exitCode, 0);
