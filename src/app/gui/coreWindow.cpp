@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 
 #include "app/gui/Theme.h"
 #include "app/gui/ViewTransparent.h"
@@ -28,6 +30,14 @@ QWidget* coreWindow::applicationMainWindow() { return mainWindowSlot(); }
 void coreWindow::showWindow() { showWindowOnWindow(applicationMainWindow()); }
 
 void coreWindow::showWindowOnWindow(QWidget* parentWindow) {
+  // Over a window not on screen (an alert before start-up ends) the dialog stands alone.
+  if (parentWindow && !parentWindow->isVisible()) {
+    adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    }
+    parentWindow = nullptr;
+  }
   if (parentWindow) {
     if (!overlay_) {
       overlay_ = new ViewTransparent(parentWindow);
