@@ -1,113 +1,66 @@
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "bitstream/H264TestSupport.h"
 #include "bitstream/UeSeNumCode.h"
 
 using h264test::BitWriter;
 
 namespace {
-
-struct Pos {
-  uint32_t byte = 0;
-  uint32_t bit = 0;
+struct Reader {
+  std::vector<uint8_t> bytes;
+  uint32_t byte = 0, bit = 0;
+  uint32_t u(uint32_t n) { return UeSeNumCode::getUnitCodeNumFromBytes(bytes, byte, bit, n); }
+  uint32_t ue() { return UeSeNumCode::getUEVCodeNumFromBytes(bytes, byte, bit); }
+  int32_t se() { return int32_t(UeSeNumCode::getSEVCodeNumFromBytes(bytes, byte, bit)); }
 };
-
-uint32_t ue(const std::vector<uint8_t>& b, Pos& p) { return UeSeNumCode::getUEVCodeNumFromBytes(b, p.byte, p.bit); }
-int32_t se(const std::vector<uint8_t>& b, Pos& p) {
-  return int32_t(UeSeNumCode::getSEVCodeNumFromBytes(b, p.byte, p.bit));
-}
-uint32_t u(const std::vector<uint8_t>& b, Pos& p, uint32_t n) {
-  return UeSeNumCode::getUnitCodeNumFromBytes(b, p.byte, p.bit, n);
-}
-
 }  // namespace
 
-TEST(UeSeNumCode, ExpGolombCodesDecodeAsTheStandardTables) {
-  // 1, 010, 011, 00100 back to back, read once as ue(v) and once as se(v).
-  auto bytes = BitWriter()
-                   .bits(
-                       "1"
-                       "010"
-                       "011"
-                       "00100")
-                   .bytes();
-  Pos p;
-  EXPECT_EQ(ue(bytes, p), 0u);
-  EXPECT_EQ(ue(bytes, p), 1u);
-  EXPECT_EQ(ue(bytes, p), 2u);
-  EXPECT_EQ(ue(bytes, p), 3u);
-  EXPECT_EQ(p.byte, 1u);
-  EXPECT_EQ(p.bit, 4u);
-  Pos q;
-  EXPECT_EQ(se(bytes, q), 0);
-  EXPECT_EQ(se(bytes, q), 1);
-  EXPECT_EQ(se(bytes, q), -1);
-  EXPECT_EQ(se(bytes, q), 2);
+TEST(UeSeNumCode, DecodesFixedLengthAndExpGolombCodes) {
+  Reader ue{BitWriter()
+                .bits("1010011"
+                      "00100")
+                .bytes()},
+      se{ue.bytes};
+  for (uint32_t v : {0u, 1u, 2u, 3u}) EXPECT_EQ(ue.ue(), v);
+  for (int32_t v : {0, 1, -1, 2}) EXPECT_EQ(se.se(), v);
+  EXPECT_EQ(ue.byte * 8 + ue.bit, 12u);
 
-  // Round trip over a range crossing byte boundaries at every alignment.
+  // Every alignment, the largest value a 31-bit prefix carries, u(0) reading nothing, and u(n)
+  // longer than 32 bits keeping the last 32 as an accumulator would.
   BitWriter w;
   for (uint32_t v = 0; v < 600; v += 7) w.ue(v).se(-int32_t(v)).u(3, v & 7);
-  w.ue(0xFFFFFFFEu);  // the largest value a 31-bit prefix can carry
-  auto many = w.bytes();
-  Pos r;
+  w.ue(0xFFFFFFFEu).u(8, 0xAB).u(40, 0x12345678CDull);
+  Reader r{w.bytes()};
   for (uint32_t v = 0; v < 600; v += 7) {
-    ASSERT_EQ(ue(many, r), v);
-    ASSERT_EQ(se(many, r), -int32_t(v));
-    ASSERT_EQ(u(many, r, 3), v & 7);
+    ASSERT_EQ(r.ue(), v);
+    ASSERT_EQ(r.se(), -int32_t(v));
+    ASSERT_EQ(r.u(3), v & 7);
   }
-  EXPECT_EQ(ue(many, r), 0xFFFFFFFEu);
+  EXPECT_EQ(r.ue(), 0xFFFFFFFEu);
+  const uint32_t before = r.byte * 8 + r.bit;
+  EXPECT_EQ(r.u(0), 0u);
+  EXPECT_EQ(r.byte * 8 + r.bit, before);
+  EXPECT_EQ(UeSeNumCode::getBitInBytes(r.bytes, r.byte, r.bit), 1u);
+  EXPECT_EQ(r.u(7), 0x2Bu);
+  EXPECT_EQ(r.u(40), 0x345678CDu);
 }
 
-TEST(UeSeNumCode, FixedLengthReads) {
-  std::vector<uint8_t> bytes{0xA5, 0x0F, 0xF0, 0x12, 0x34, 0x56, 0x78, 0x9A};
-  Pos p;
-  EXPECT_EQ(u(bytes, p, 0), 0u);  // u(0) consumes nothing
-  EXPECT_EQ(p.byte, 0u);
-  EXPECT_EQ(p.bit, 0u);
-  EXPECT_EQ(UeSeNumCode::getBitInBytes(bytes, p.byte, p.bit), 1u);
-  EXPECT_EQ(u(bytes, p, 3), 0b010u);
-  EXPECT_EQ(u(bytes, p, 8), 0x50u);
-  EXPECT_EQ(u(bytes, p, 32), 0xFF012345u);
-  EXPECT_EQ(p.byte, 5u);
-  EXPECT_EQ(p.bit, 4u);
-  // Longer than 32 bits: skipped, the last 32 bits are the value.
-  Pos s;
-  EXPECT_EQ(u(bytes, s, 40), 0x0FF01234u);
-  EXPECT_EQ(s.byte, 5u);
-}
-
-TEST(UeSeNumCode, NeverReadsPastTheBufferAndNeverWrapsBack) {
-  std::vector<uint8_t> one{0xFF};
-  Pos p;
-  EXPECT_EQ(u(one, p, 12), 0xFF0u);  // the missing bits read as 0
-  EXPECT_EQ(UeSeNumCode::getBitInBytes(one, p.byte, p.bit), 0u);
-
-  // Nothing but zeros: the prefix stops at 31 bits, so the value is bounded and the position
-  // moves by exactly 63 bits.
-  std::vector<uint8_t> zeros(16, 0);
-  Pos z;
-  EXPECT_EQ(ue(zeros, z), 0x7FFFFFFFu);
-  EXPECT_EQ(z.byte * 8 + z.bit, 63u);
-
-  // An empty buffer and a position far past the end are both fine.
-  std::vector<uint8_t> empty;
-  Pos e;
-  EXPECT_EQ(ue(empty, e), 0x7FFFFFFFu);
-  Pos far{0xFFFFFFF0u, 3};
-  EXPECT_EQ(u(one, far, 32), 0u);
-
-  // A skip of ~4 billion bits is immediate and saturates instead of wrapping round to byte 0,
-  // where the buffer's bits would be read again.
-  Pos big{100, 0};
-  u(one, big, 0xFFFFFFFFu);
-  u(one, big, 0xFFFFFFFFu);
-  EXPECT_GE(big.byte, 100u);
-  EXPECT_EQ(u(one, big, 8), 0u);
-
+TEST(UeSeNumCode, StaysInsideItsBuffer) {
+  Reader one{{0xFF}};
+  EXPECT_EQ(one.u(12), 0xFF0u);  // missing bits read as 0
+  // All zeros: the prefix stops at 31 bits, so the value is bounded and 63 bits are consumed.
+  Reader zeros{std::vector<uint8_t>(16, 0)};
+  EXPECT_EQ(zeros.ue(), 0x7FFFFFFFu);
+  EXPECT_EQ(zeros.byte * 8 + zeros.bit, 63u);
+  Reader empty{{}};
+  EXPECT_EQ(empty.ue(), 0x7FFFFFFFu);
+  // Skips of billions of bits are immediate and saturate rather than wrap back to byte 0.
+  Reader far{{0xFF}, 100, 0};
+  far.u(0xFFFFFFFFu);
+  far.u(0xFFFFFFFFu);
+  EXPECT_GE(far.byte, 100u);
+  EXPECT_EQ(far.u(8), 0u);
   // A bit position outside 0..7 is folded into the byte position.
-  std::vector<uint8_t> two{0x00, 0x80};
-  Pos odd{0, 8};
-  EXPECT_EQ(UeSeNumCode::getBitInBytes(two, odd.byte, odd.bit), 1u);
+  Reader odd{{0x00, 0x80}, 0, 8};
+  EXPECT_EQ(odd.u(1), 1u);
 }
