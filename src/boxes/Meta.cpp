@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 
 #include "foundation/ByteOrder.h"
 
@@ -20,9 +21,11 @@ void collectAttributes(xmlDocPtr doc, xmlNodePtr node, Meta& meta) {
       const bool isMaker = std::strcmp(name, "manufacturer") == 0;
       const bool isModel = std::strcmp(name, "modelName") == 0;
       if (!isMaker && !isModel) continue;
-      xmlChar* value = xmlNodeListGetString(doc, attr->children, 1);
-      std::string text = value ? reinterpret_cast<const char*>(value) : "";
-      xmlFree(value);
+      // Text pieces only: references to entities of the document's own DTD are left out
+      // rather than expanded, so a small box cannot grow into a huge text.
+      std::string text;
+      for (xmlNodePtr piece = attr->children; piece; piece = piece->next)
+        if (piece->type == XML_TEXT_NODE && piece->content) text += reinterpret_cast<const char*>(piece->content);
       (isMaker ? meta.manufacture : meta.device) = std::move(text);
     }
     collectAttributes(doc, node->children, meta);
@@ -33,6 +36,9 @@ void collectAttributes(xmlDocPtr doc, xmlNodePtr node, Meta& meta) {
 // nothing. The parser neither reaches the network nor expands entities into the tree.
 void readXml(const uint8_t* text, uint32_t length, Meta& meta) {
   if (length == 0 || length > static_cast<uint32_t>(INT32_MAX)) return;
+  // The parser's global state must be set up once before threads share it.
+  static std::once_flag initialised;
+  std::call_once(initialised, [] { xmlInitParser(); });
   xmlDocPtr doc = xmlReadMemory(reinterpret_cast<const char*>(text), static_cast<int>(length), nullptr, nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOBLANKS);
   if (!doc) return;

@@ -254,4 +254,15 @@ TEST(CameraMaker, FromMetadataXml) {
   // External entities are neither fetched nor expanded.
   auto entity = meta(R"(<!DOCTYPE a [<!ENTITY e SYSTEM "file:///etc/passwd">]><a manufacturer="&e;"/>)");
   EXPECT_EQ(entity->manufacture.value_or(""), "");
+
+  // Nested internal entities are not expanded into the value.
+  std::string laughs = "<!DOCTYPE a [<!ENTITY l0 \"lol\">";
+  for (int i = 1; i < 10; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
+  auto bomb = meta(laughs + "]><a manufacturer=\"x&l9;y\"/>");
+  EXPECT_LT(bomb->manufacture.value_or("").size(), 100u);
+  EXPECT_EQ(meta(R"(<a modelName="&amp;Co &#x41;"/>)")->device, "&Co A");
 }
