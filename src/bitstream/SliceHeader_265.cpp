@@ -234,7 +234,7 @@ bool SliceHeader_265::readBytes(const uint8_t* bytes, uint32_t size, const NALU*
     if (!tiles)
       largest = int64_t(sps->PicHeightInCtbsY) - 1;
     else if (!wavefronts)
-      largest = columns * rows - 1;
+      largest = columns > INT64_MAX / rows ? INT64_MAX : columns * rows - 1;  // damaged counts may be huge
     else
       largest = columns * sps->PicHeightInCtbsY - 1;
     if (num_entry_point_offsets < 0 || num_entry_point_offsets > largest) return false;

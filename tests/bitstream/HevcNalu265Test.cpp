@@ -149,25 +149,27 @@ TEST_F(Nalu265, ParameterSetsInTheStream) {
 }
 
 TEST_F(Nalu265, ExtremeCountsInTheReferenceSetsEndWithTheBuffer) {
-  // Tiles and wavefronts with the largest tile counts a ue(v) can carry, and a slice claiming
-  // two billion entry points of 32 bits: the parse must stop at the end of its bytes.
-  BitWriter p;
-  p.ue(0).ue(0).u(7, 0).ue(0).ue(0).se(0).u(3, 0).se(0).se(0).u(4, 0).u(1, 1).u(1, 1);
-  p.ue(0xfffffffeu).ue(0xfffffffeu).u(1, 1).u(1, 1).u(1, 1).u(1, 0).u(1, 0).u(1, 0).ue(0).u(1, 1).u(1, 0);
-  p.trailing();
-  const std::vector<uint8_t> ppsBytes = h265test::unit(34, p);
-  auto wide = PPS_265::initPPS265WithBytes(ppsBytes.data(), uint32_t(ppsBytes.size()), sps.get());
-  ASSERT_TRUE(wide);
-  BitWriter s;
-  s.u(1, 1).u(1, 0).ue(0).ue(2).u(1, 1).u(1, 1).se(0).u(1, 1).ue(0x7ffffff0u).ue(31).ue(0xfffffff0u);
-  const std::vector<uint8_t> slice = withPrefix(h265test::unit(19, s));
-  std::vector<uint8_t> w = withPrefix(h265test::unit(19, s), 4, 100000);
-  w.resize(50);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(NALU::initNALUWithBytes(w.data(), 50, 4, vps.get(), sps.get(), wide.get()));
-  EXPECT_FALSE(NALU::initNALUWithBytes(slice.data(), uint32_t(slice.size()), 4, vps.get(), sps.get(), wide.get()))
-      << "the whole unit ends inside its entry points";
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  // The largest tile counts a ue(v) can carry (with and without wavefronts), and a slice claiming
+  // two billion entry points of 32 bits: no overflow, and the parse stops at the end of its bytes.
+  for (uint32_t wavefronts : {1u, 0u}) {
+    BitWriter p;
+    p.ue(0).ue(0).u(7, 0).ue(0).ue(0).se(0).u(3, 0).se(0).se(0).u(4, 0).u(1, 1).u(1, wavefronts);
+    p.ue(0xfffffffeu).ue(0xfffffffeu).u(1, 1).u(1, 1).u(1, 1).u(1, 0).u(1, 0).u(1, 0).ue(0).u(1, 1).u(1, 0);
+    p.trailing();
+    const std::vector<uint8_t> ppsBytes = h265test::unit(34, p);
+    auto wide = PPS_265::initPPS265WithBytes(ppsBytes.data(), uint32_t(ppsBytes.size()), sps.get());
+    ASSERT_TRUE(wide);
+    BitWriter s;
+    s.u(1, 1).u(1, 0).ue(0).ue(2).u(1, 1).u(1, 1).se(0).u(1, 1).ue(0x7ffffff0u).ue(31).ue(0xfffffff0u);
+    const std::vector<uint8_t> slice = withPrefix(h265test::unit(19, s));
+    std::vector<uint8_t> w = withPrefix(h265test::unit(19, s), 4, 100000);
+    w.resize(50);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(NALU::initNALUWithBytes(w.data(), 50, 4, vps.get(), sps.get(), wide.get()));
+    EXPECT_FALSE(NALU::initNALUWithBytes(slice.data(), uint32_t(slice.size()), 4, vps.get(), sps.get(), wide.get()))
+        << "the whole unit ends inside its entry points";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  }
 }
 
 // Randomised damage to real units: nothing may crash, hang or read outside the bytes it is given
