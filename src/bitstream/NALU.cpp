@@ -11,25 +11,29 @@ namespace {
 // Size ceiling for the small non-slice units (SEI, SPS, PPS, access unit delimiter).
 constexpr uint32_t kMaxSmallUnitSize = 800;
 
-// Step 2 to 6 of the header test, shared with the bare-byte initialiser.
-bool decodeHeaderByte(NALU& nalu, uint8_t h) {
-  nalu.forbiddenBit = h >> 7;
-  nalu.NRI = (h >> 5) & 3;
-  nalu.NALType = h & 31;
-  if (nalu.forbiddenBit != 0) return false;
-  switch (nalu.NALType) {
+// The type and nal_ref_idc tests of the header byte, shared with the bare-byte initialiser.
+bool headerByteAcceptable(uint8_t h) {
+  const uint32_t forbiddenBit = h >> 7, NRI = (h >> 5) & 3, NALType = h & 31;
+  if (forbiddenBit != 0) return false;
+  switch (NALType) {
     case 1:
       return true;
     case 5:
     case 7:
     case 8:
-      return nalu.NRI != 0;
+      return NRI != 0;
     case 6:
     case 9:
-      return nalu.NRI == 0;
+      return NRI == 0;
     default:
       return false;
   }
+}
+
+void setHeaderFields(NALU& nalu, uint8_t h) {
+  nalu.forbiddenBit = h >> 7;
+  nalu.NRI = (h >> 5) & 3;
+  nalu.NALType = h & 31;
 }
 
 }  // namespace
@@ -41,24 +45,26 @@ std::unique_ptr<NALU> NALU::initNALUWithBytes(const uint8_t* bytes, uint32_t byt
 
 std::unique_ptr<NALU> NALU::readBytesForAVC(const uint8_t* bytes, uint32_t bytesSize, uint32_t SizeBytesLength,
                                             const SPS* sps, const PPS* pps) {
-  // The repair scan calls this at every byte offset of a damaged file: every cheap test runs on
-  // a stack object, and the heap is touched only for a unit that is accepted.
+  // The repair scan calls this at every byte offset of a damaged file: the cheap prefix and
+  // header tests run on plain values before any object exists, the slice and parameter-set
+  // parses on stack objects, and the heap is touched only for a unit that is accepted.
   const uint32_t L = SizeBytesLength;
   if (bytes == nullptr || L < 1 || L > 4 || bytesSize < L + 1) return nullptr;
 
-  NALU nalu;
   // The prefix is exactly L bytes wide, so 1- and 2-byte prefixes give the unit's real size.
   uint64_t prefix = 0;
   for (uint32_t i = 0; i < L; ++i) prefix = prefix << 8 | bytes[i];
   // A unit must hold at least its header byte, and its size must be representable: a zero
   // prefix or one that would wrap round 32 bits describes no unit.
   if (prefix == 0 || prefix + L > UINT32_MAX) return nullptr;
+  const uint8_t h = bytes[L];
+  if (!headerByteAcceptable(h)) return nullptr;
+  const uint32_t type = h & 31;
+  if ((type == 6 || type == 7 || type == 8 || type == 9) && prefix + L > kMaxSmallUnitSize) return nullptr;
+
+  NALU nalu;
   nalu.nalSize = uint32_t(prefix + L);
-
-  if (!decodeHeaderByte(nalu, bytes[L])) return nullptr;
-  const uint32_t type = nalu.NALType;
-  if ((type == 6 || type == 7 || type == 8 || type == 9) && nalu.nalSize > kMaxSmallUnitSize) return nullptr;
-
+  setHeaderFields(nalu, h);
   if (type == 1 || type == 5) {
     SliceHeader header;
     if (!header.readBytes(bytes + L + 1, bytesSize - L - 1, &nalu, sps, pps)) return nullptr;
@@ -86,8 +92,9 @@ std::unique_ptr<NALU> NALU::readBytesForAVC(const uint8_t* bytes, uint32_t bytes
 }
 
 std::unique_ptr<NALU> NALU::initNALUWithByte(uint8_t header) {
-  NALU nalu;
-  nalu.nalSize = 0;
-  if (!decodeHeaderByte(nalu, header)) return nullptr;
-  return std::make_unique<NALU>(std::move(nalu));
+  if (!headerByteAcceptable(header)) return nullptr;
+  auto nalu = std::make_unique<NALU>();
+  nalu->nalSize = 0;
+  setHeaderFields(*nalu, header);
+  return nalu;
 }
