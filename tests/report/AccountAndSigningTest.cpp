@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "report/AZSBlobRequestXML.h"
 #include "report/AZSCloudBlobClient.h"
 #include "report/AZSCloudBlobContainer.h"
@@ -98,6 +100,19 @@ TEST(ConnectionString, NoAccountWhenNoBlobAddressCanBeFormed) {
   EXPECT_FALSE(AZSCloudStorageAccount::accountFromConnectionString("BlobEndpoint=ftp://h.example/x"));
   EXPECT_FALSE(AZSCloudStorageAccount::accountFromConnectionString("BlobEndpoint=http://h.example/a b"));
   EXPECT_FALSE(AZSCloudStorageAccount::accountFromConnectionString("AccountName=a/b;AccountKey=" + std::string(kKey)));
+}
+
+TEST(ConnectionString, ArbitraryTextNeverBreaksTheParser) {
+  std::mt19937 random(11);
+  const std::string alphabet = "=;:/ .AcountNmeKyBlbEdpi\x01\xff";
+  for (int i = 0; i < 2000; ++i) {
+    std::string text;
+    for (size_t n = random() % 60; n > 0; --n) text += alphabet[random() % alphabet.size()];
+    auto account = AZSCloudStorageAccount::accountFromConnectionString(text);
+    if (account) {
+      EXPECT_TRUE(account->blob_endpoint.primaryUri) << text;
+    }
+  }
 }
 
 TEST(Addressing, ContainerAndBlobAddressesExtendThePath) {
