@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "AviTestFiles.h"
@@ -178,4 +179,32 @@ TEST(AviJob, HostileBytesGiveASoundFileOrAnError) {
       expectError107WithoutOutput(job);
     }
   }
+}
+
+TEST(AviChunkSearch, OnlyTheFirst2GiBAreSearched) {
+  // A sparse 3 GiB file: a chunk starting just below 2 GiB is found, those after it are not.
+  auto head = aviHead();
+  chunk(head, "00dc", 100, 1);
+  chunk(head, "00dc", 100, 2);
+  std::vector<uint8_t> tail;
+  for (int i = 0; i < 4; ++i) chunk(tail, "01wb", 100, static_cast<uint8_t>(i));
+  const uint64_t limit = uint64_t(1) << 31, near = limit - 16;
+  testsupport::TempDir dir;
+  {
+    std::ofstream file(dir.file("big.avi"), std::ios::binary);
+    file.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    file.seekp(static_cast<std::streamoff>(near));
+    file.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
+    file.seekp(static_cast<std::streamoff>(3 * (limit / 2)) - 1);
+    file.put(0);
+    ASSERT_TRUE(file.good());
+  }
+  RecordingDelegate delegate;
+  RepairFileAvi engine;
+  engine.delegate = &delegate;
+  engine.retrieveAudioVideoSamplesForFileAtPath(dir.file("big.avi"), dir.file("out.avi"));
+  ASSERT_EQ(delegate.completions, 1);
+  EXPECT_EQ(engine.audiosampleoffsetarray, (std::vector<uint64_t>{0, near}));
+  EXPECT_EQ(engine.videosamplecount, 1u);
+  EXPECT_TRUE(engine.searchedFirst2GiBOnly());
 }
