@@ -189,21 +189,6 @@ TEST_F(SliceHeader265, HeaderExtensionUpTo256Bytes) {
   EXPECT_EQ(header->slice_segment_header_extension_length, 0);
 }
 
-TEST_F(SliceHeader265, LoopFilterFlagIsReadWhenTheParameterSetHasNoDeblockingControl) {
-  // No SAO and no deblocking control: deblocking is on (inferred), so the flag is present.
-  h265test::SpsFields f;
-  f.sao = false;
-  useSps(f);
-  usePps({.wavefronts = true});
-  BitWriter w = begin(kIdrWRadl, kSliceI);
-  w.se(1).u(1, 0);  // qp delta, slice_loop_filter_across_slices_enabled_flag
-  w.ue(5).ue(7).u(40, 0);
-  auto header = parse(kIdrWRadl, w);
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->loop_filter_across_slices_enabled_flag, 0);
-  EXPECT_EQ(header->num_entry_point_offsets, 5);
-}
-
 TEST_F(SliceHeader265, AWindowEndingInTheHeaderIsNoEvidenceButTheUnitsEndIs) {
   usePps({.wavefronts = true});
   BitWriter w = begin(kIdrWRadl, kSliceI);
