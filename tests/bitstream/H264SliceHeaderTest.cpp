@@ -71,6 +71,12 @@ TEST(H264SliceHeader, IdrFieldsAndDerivedValues) {
                                   h->MaxPicNum, h->CurrPicNum}),
             std::vector<int32_t>({16, 256, 128, 320, 16, 0}));
   EXPECT_EQ(h->totalBytesGiven, 46u);
+  // With a picture-order-count cycle the two deltas, not an lsb, precede the marking.
+  ref.sps.pic_order_cnt_type = 1, ref.sps.delta_pic_order_always_zero_flag = 0;
+  auto c = ref.parse(slice(2, 0, [](BitWriter& w) { w.ue(0).se(-4).se(9).bits("01").se(6); }), 5, 1);
+  EXPECT_EQ(
+      std::vector<int32_t>({c->pic_order_cnt_lsb, c->dec_ref_pic_marking.long_term_reference_flag, c->slice_qp_delta}),
+      std::vector<int32_t>({-1, 1, 6}));
   // A non-IDR reference slice has no IDR marking record: it stays (0, 0).
   auto p = ref.parse(slice(2, 9, [](BitWriter& w) { w.u(6, 1).u(1, 0).se(4); }), 1, 2);
   EXPECT_EQ(std::vector<int32_t>({p->idr_pic_id, p->dec_ref_pic_marking.no_output_of_prior_pics_flag,
