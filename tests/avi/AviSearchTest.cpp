@@ -208,3 +208,18 @@ TEST(AviChunkSearch, OnlyTheFirst2GiBAreSearched) {
   EXPECT_EQ(engine.videosamplecount, 1u);
   EXPECT_TRUE(engine.searchedFirst2GiBOnly());
 }
+
+TEST(AviChunkSearch, TableLimitStopsRecordingOneKindOnly) {
+  auto f = aviHead();
+  const uint64_t videoChunks = RepairFileAvi::kMaxChunksPerKind + 5;
+  f.reserve(videoChunks * 10 + 700000);
+  for (uint64_t i = 0; i < videoChunks; ++i) chunk(f, "00dc", 1, 'a');
+  const uint64_t audio = f.size();
+  chunk(f, "01wb", 100, 1);
+  padTo(f, f.size() + 100000);
+  Job job(f);
+  EXPECT_EQ(job.engine.videosamplecount, RepairFileAvi::kMaxChunksPerKind);
+  EXPECT_TRUE(job.engine.chunkLimitReached());
+  EXPECT_EQ(job.engine.audiosampleoffsetarray, (std::vector<uint64_t>{0, audio}));
+  expectSoundRepair(job.out, job.damaged, job.engine);
+}
