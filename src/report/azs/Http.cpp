@@ -133,7 +133,6 @@ HttpOutcome performHttpRequest(const HttpRequest& request, double resourceTimeou
   // The request's own timeout is an idle limit: the exchange is given up after that long without progress.
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, millis(request.timeoutInterval) / 1000));
-  if (request.ignoresLocalCache) curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &ex);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);

@@ -23,6 +23,7 @@ struct HttpRequest {
   std::string method = "GET";
   UrlComponents url;
   double timeoutInterval = 60.0;  // seconds without progress before the request is given up
+  // libcurl keeps no response cache, so a request always reaches the server; the flag records the intent.
   bool ignoresLocalCache = true;
   HeaderList headers;
   std::shared_ptr<const std::vector<uint8_t>> body;
