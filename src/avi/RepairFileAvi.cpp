@@ -18,7 +18,7 @@ constexpr uint64_t kValidityBlocks = 10;
 constexpr uint64_t kHeaderWindows = 50;
 constexpr uint64_t kHeaderWindow = 1024;
 // A stream format chunk larger than this is not a header we can trust.
-constexpr uint64_t kMaxStrfSize = 1u << 20;
+constexpr uint64_t kMaxStrfSize = 64u << 10;
 
 // The chunk search reads through a buffer twice the window, so consecutive windows mostly come
 // from one refill and every byte is read from the file about once.
