@@ -148,7 +148,7 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
       !hevc && prevRefFrameNum_ >= 0 && maxFrameNum_ > 0 && x.frameNum == (prevRefFrameNum_ + 1) % maxFrameNum_;
   // Chance matches declare sizes anywhere up to the 2,200,000-byte limit; a real picture is not
   // much larger than the largest one seen so far.
-  if (largestVideoSample_ == 0 ? !idr : sample.sampleSize > 4 * largestVideoSample_) return false;
+  if (largestVideoSample_ > 0 && sample.sampleSize > 4 * largestVideoSample_) return false;
   const uint64_t end = sample.sampleOffset + sample.sampleSize;
   if (end >= fileSize) {
     // Cut by the end of the recording: believable when it continues the pictures before it and
