@@ -23,6 +23,7 @@ TEST_F(Workflow, StartsAloneOnTheStartScreen) {
   EXPECT_FALSE(visible("fileStatus"));
   EXPECT_TRUE(platform.alerts.empty());
   EXPECT_EQ(platform.terminations, 0);
+  EXPECT_EQ(controller->errordelegate(), static_cast<ErrorReportDelegate*>(controller.get()));
 
   click("helppBtn");
   ASSERT_EQ(platform.openedURLs.size(), 1u);
@@ -217,6 +218,8 @@ TEST_F(Workflow, BusyRepairRefusesASecondStartHomeAndClosing) {
   controller->setRepairing(false);
   EXPECT_FALSE(controller->windowShouldClose());
   EXPECT_EQ(platform.alerts.back().message, "Saving is in progress..");
+  controller->mainScreen(nullptr);
+  EXPECT_TRUE(onPage(qvr::tabs::kRepairing)) << "home does nothing while saving either";
   controller->setSavingProgress(false);
 }
 

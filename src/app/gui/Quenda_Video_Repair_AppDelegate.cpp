@@ -615,6 +615,12 @@ void Quenda_Video_Repair_AppDelegate::checkForUpdateClicked(QObject*) {
   // The published-version comparison comes with the update check.
 }
 
+void Quenda_Video_Repair_AppDelegate::changeErrorTabViewWithIdentifier(const std::string&, const std::string&, bool) {}
+void Quenda_Video_Repair_AppDelegate::changeUploadFileName(const std::string&) {}
+void Quenda_Video_Repair_AppDelegate::updatePercentageForErrorUpload(double) {}
+void Quenda_Video_Repair_AppDelegate::failedUploadWithHeader(const std::string&) {}
+void Quenda_Video_Repair_AppDelegate::failedUploadWithHeaderState(bool) {}
+
 void Quenda_Video_Repair_AppDelegate::openErrorReportWindow(QObject* sender) {
   // The report form comes with the error report; until then the dialog it replaces closes and
   // the user is back at the start, as after OK.

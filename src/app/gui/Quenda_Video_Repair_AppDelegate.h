@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/gui/AppInfo.h"
+#include "app/gui/ErrorReportDelegate.h"
 #include "app/gui/FileClass.h"
 #include "app/gui/Interface.h"
 #include "app/gui/PlatformServices.h"
@@ -26,7 +27,7 @@ class QAbstractButton;
 // the repair workflow and the engine of the current job, whose delegate it is. Every method runs
 // on the GUI thread except the RepairFileDelegate callbacks, which arrive on the job's worker
 // thread and hand every screen change over to the GUI thread.
-class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegate {
+class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegate, public ErrorReportDelegate {
   Q_OBJECT
 
  public:
@@ -88,6 +89,14 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   void repairFileDidFailWithError(const qvr::Error& error) override;
   void moveBackToSelectReferenceFile() override;
 
+  // ErrorReportDelegate: the upload windows arrive with the error report; these fill them then.
+  void changeErrorTabViewWithIdentifier(const std::string& identifier, const std::string& buttonTitle,
+                                        bool retryButtonHidden) override;
+  void changeUploadFileName(const std::string& name) override;
+  void updatePercentageForErrorUpload(double percentage) override;
+  void failedUploadWithHeader(const std::string& header) override;
+  void failedUploadWithHeaderState(bool state) override;
+
   // Texts and paths.
   QString getTimeFormStringForInterval(double seconds) const;
   QString getFormattedStringForSize(uint64_t bytes) const;
@@ -100,7 +109,7 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   qvr::AviEngine* repairAvi() const { return repairAvi_.get(); }
   const std::vector<FileClass>& fileClassArray() const { return fileClassArray_; }
   const std::string& savepath() const { return savepath_; }
-  RepairFileDelegate* errordelegate() const { return errordelegate_; }
+  ErrorReportDelegate* errordelegate() const { return errordelegate_; }
   bool aviFile() const { return aviFile_; }
   bool movFile() const { return movFile_; }
   bool stopElapsedTimeThread() const { return stopElapsedTimeThread_; }
@@ -160,7 +169,7 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   std::unique_ptr<qvr::AviEngine> repairAvi_;
   std::vector<FileClass> fileClassArray_;
   std::string savepath_;
-  RepairFileDelegate* errordelegate_ = nullptr;
+  ErrorReportDelegate* errordelegate_ = nullptr;
   bool aviFile_ = false;
   bool movFile_ = false;
   std::atomic<bool> stopElapsedTimeThread_{true};
