@@ -434,6 +434,7 @@ void Quenda_Video_Repair_AppDelegate::stopRepairOk(QObject*) {
   setFlags(false);
   repairing_ = false;
   stopElapsedTimeThread_ = true;
+  ui_.animView->stopAnimation();
   ui_.stoprepairwindow->closeWindow();
   ui_.repairAbortedWindow->showWindow();
 }
