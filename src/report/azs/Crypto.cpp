@@ -9,7 +9,6 @@
 namespace qvr::azs {
 
 namespace {
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int base64Value(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
