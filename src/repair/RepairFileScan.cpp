@@ -302,6 +302,9 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
       uint32_t sampleCount = 0;
       int32_t taken = getNaluAtOffset(offset, run, reader, prefixLength, &nalCount, &sampleCount, S, sets);
       if (taken == 1 && acceptSingleUnitRun(run, *handle, S, audioCodec)) taken = 2;
+      // Units that hold no picture (an SEI and a parameter set, say) make no chunk: the movie
+      // would get a chunk of no samples whose bytes no table entry could reach.
+      if (taken >= 2 && sampleCount == 0) taken = 0;
       if (taken < 2) {
         if (stopflag) return;
         if (++offset >= S) break;

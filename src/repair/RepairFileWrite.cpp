@@ -128,6 +128,7 @@ bool RepairFile::writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in) {
     } else {
       audioOffsets.push_back(fileSize1);
     }
+    size_t entriesInChunk = 0;
     for (const auto& sample : chunk) {
       if (stopflag) return false;
       if (!qvr::pausePoint(pauseRepairing, stopflag)) return false;
@@ -139,6 +140,7 @@ bool RepairFile::writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in) {
           } else {
             videoSizes.push_back(static_cast<uint32_t>(sample->sampleSize + pending));
             videoEntries_.push_back(sample.get());
+            ++entriesInChunk;
             pending = 0;
           }
           break;
@@ -164,6 +166,11 @@ bool RepairFile::writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in) {
         return false;
       }
     }
+    // A sample is read from one place, so non-picture units at the end of a chunk belong to the
+    // picture before them: carried over into the next chunk, whose data starts elsewhere, they
+    // would shift every sample of that chunk.
+    if (pending > 0 && entriesInChunk > 0) videoSizes.back() += static_cast<uint32_t>(pending);
+    pending = 0;
   }
   videoSamplesWritten_ = videoSizes.size();
   audioSamplesWritten_ = audioSizes.size();

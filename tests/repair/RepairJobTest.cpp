@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "bitstream/NALU.h"
 #include "foundation/ByteOrder.h"
 #include "foundation/FileSystem.h"
 #include "repair/RepairFile.h"
@@ -344,4 +345,43 @@ TEST(PcmChunks, GapShorterThanTheFurtherTracksHoldsNoAudio) {
   EXPECT_EQ(RepairFile::pcmChunkFrames(8000, 8000, 4), 0u);
   EXPECT_EQ(RepairFile::pcmChunkFrames(5000, 8000, 4), 0u);
   EXPECT_EQ(RepairFile::pcmChunkFrames(3, 0, 4), 0u);
+}
+
+namespace {
+std::shared_ptr<Sample> videoSample(uint32_t type, uint64_t offset, uint64_t size) {
+  auto n = std::make_shared<NALU>();
+  n->NALType = type;
+  n->NRI = type == 6 || type == 9 ? 0 : 2;
+  n->nalSize = static_cast<uint32_t>(size);
+  auto s = Sample::initWithSampleType(kSampleTypeH264, offset, size, n);
+  if (type == 1 || type == 5) s->firstSlice = n;
+  return s;
+}
+}  // namespace
+
+TEST_F(RepairJob, NonPictureUnitsFoldIntoPicturesWithoutCrossingChunks) {
+  TempDir tmp;
+  RepairFile e;
+  Recorder r;
+  e.delegate = &r;
+  e.healthyFile = File::parseFileAtPath(movies->path("ref.mp4"));
+  e.videoRequest = std::make_unique<AtomCreationRequest>();
+  e.audioRequest = std::make_unique<AtomCreationRequest>();
+  e.videoRequest->requestType = AtomCreationRequest::kVideoRequest;
+  e.audioRequest->requestType = AtomCreationRequest::kAudioRequest;
+  e.videoRequest->stscEntries = {SampleToChunkEntery::initWithFirstChunk(1, 3, 1),
+                                 SampleToChunkEntery::initWithFirstChunk(2, 1, 1)};
+  e.audioRequest->stscEntries = {SampleToChunkEntery::initWithFirstChunk(1, 1, 1)};
+  // SPS, PPS, IDR, SEI, P | one AAC frame | SEI, P, SEI (bytes taken from any file)
+  e.sampleArray = {{videoSample(7, 0, 20), videoSample(8, 20, 8), videoSample(5, 28, 500), videoSample(6, 528, 30),
+                    videoSample(1, 558, 200), videoSample(6, 758, 40)},
+                   {Sample::initWithSampleType(kSampleTypeAAC, 798, 100, nullptr)},
+                   {videoSample(6, 898, 10), videoSample(1, 908, 300), videoSample(6, 1208, 12)}};
+  ASSERT_TRUE(e.writeSampleAtPath(tmp.file("out.mp4"), movies->path("damaged.mp4")));
+  // Within a chunk a picture takes the units before it; the units closing a chunk join the
+  // picture before them instead of the next chunk's first picture.
+  EXPECT_EQ(e.videoRequest->stszEntries, (std::vector<uint32_t>{20, 508, 270, 322}));
+  EXPECT_EQ(e.videoRequest->stcoEntries, (std::vector<uint64_t>{16, 16 + 798 + 100}));
+  EXPECT_EQ(e.audioRequest->stcoEntries, (std::vector<uint64_t>{16 + 798}));
+  EXPECT_EQ(e.audioRequest->stszEntries, (std::vector<uint32_t>{100}));
 }
