@@ -1,5 +1,7 @@
 #include "report/AZSBlobUploadHelper.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -81,6 +83,7 @@ void AZSBlobUploadHelper::run(qvr::azs::InputStream* stream) {
     if (stream) stream->close();
   } catch (...) {
   }
+  OPENSSL_thread_stop();  // as the executor does: nothing of this thread's crypto state outlives the handler
   try {
     if (completionHandler_) completionHandler_(std::move(error));
   } catch (...) {

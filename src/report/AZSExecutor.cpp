@@ -1,5 +1,6 @@
 #include "report/AZSExecutor.h"
 
+#include <openssl/crypto.h>
 #include <strings.h>
 #include <sys/utsname.h>
 
@@ -175,6 +176,9 @@ void runOperation(std::shared_ptr<AZSStorageCommand> command, std::shared_ptr<co
     value.reset();
   }
   context->setEndTime(Clock::now());
+  // This thread's crypto state goes now rather than at thread exit: once the handler has run, the
+  // process may end, and memory still held by a finishing thread would be reported as leaked.
+  OPENSSL_thread_stop();
   try {
     if (handler) handler(std::move(error), std::move(value));
   } catch (...) {
