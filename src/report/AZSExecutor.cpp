@@ -32,7 +32,7 @@ qvr::Error sessionError(const std::string& domain, int64_t code, const std::stri
                     {{AZSInnerErrorKey, AZSResponseParser::userInfoForInnerError(inner)}});
 }
 
-// One attempt (one executor in the original design): build, sign, send, read, judge.
+// One attempt of an operation: build, sign, send, read, judge.
 class Attempt {
  public:
   Attempt(AZSStorageCommand& command, const AZSRequestOptions& options, AZSOperationContext& context)
