@@ -1,0 +1,35 @@
+// libs: qvr_repair qvr_boxes qvr_bitstream qvr_foundation
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "foundation/FileHandle.h"
+#include "repair/AacFrameSearch.h"
+
+// The AAC region search over the fuzzer's bytes with a real AAC-LC configuration (48 kHz
+// stereo), once whole and once in small slices so that the slice overlap is exercised; the first
+// byte also picks a second, mono 44.1 kHz configuration for the single-frame test.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::vector<uint8_t> stereo48k = {0x11, 0x90};
+  static const std::vector<uint8_t> mono44k = {0x12, 0x08};
+  const size_t n = size < (16u << 10) ? size : (16u << 10);
+  const std::string path = qvr::fuzz::scratchPath("region.bin");
+  qvr::fuzz::writeWhole(path, data, n);
+  auto handle = qvr::ReadHandle::open(path);
+  if (!handle) return 0;
+  std::atomic<bool> pause{false}, stop{false};
+  qvr::AacFrameSearch whole(stereo48k, pause, stop);
+  auto a = whole.search(*handle, 0, n);
+  qvr::AacFrameSearch sliced(stereo48k, pause, stop, 3000);
+  auto b = sliced.search(*handle, n / 3, n - n / 3);
+  (void)a;
+  (void)b;
+  if (n > 0) {
+    (void)qvr::AacFrameSearch::decodesFrameAt((data[0] & 1) ? mono44k : stereo48k, data + 1, n - 1);
+    // Regions that run past the end of the file.
+    (void)whole.search(*handle, n - 1, 5000);
+  }
+  return 0;
+}

@@ -1,0 +1,14 @@
+// libs: qvr_report qvr_foundation
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "report/AZSCloudBlobClient.h"
+#include "report/AZSCloudStorageAccount.h"
+
+// A storage connection string from the configuration: the account and its blob client.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  if (auto account = AZSCloudStorageAccount::accountFromConnectionString(text)) (void)account->getBlobClient();
+  return 0;
+}
