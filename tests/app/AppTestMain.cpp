@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   const std::string root = scratch;
   std::filesystem::create_directories(root + "/cache");
   std::filesystem::create_directories(root + "/runtime");
+  std::filesystem::permissions(root + "/runtime", std::filesystem::perms::owner_all);
   setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
 

@@ -55,7 +55,9 @@ SavePreparation prepareSaveFolder(DesktopServices& desktop, const std::string& f
 AlertRequest saveCheckAlert(SaveCheck check) {
   switch (check) {
     case SaveCheck::NotWritable:
-      return {"! Disk is not writable", "The volume you have chosen to save data is not supported.", {"OK"},
+      return {"! Disk is not writable",
+              "The volume you have chosen to save data is not supported.",
+              {"OK"},
               AlertStyle::Warning};
     case SaveCheck::NotEnoughSpace:
       return {"! Not enough free disk space",

@@ -10,8 +10,7 @@
 
 namespace qvr {
 
-SaveWorkflow::SaveWorkflow(Quenda_Video_Repair_AppDelegate& app, PlatformServices& platform,
-                           DesktopServices& desktop)
+SaveWorkflow::SaveWorkflow(Quenda_Video_Repair_AppDelegate& app, PlatformServices& platform, DesktopServices& desktop)
     : app_(app), platform_(platform), desktop_(desktop) {}
 
 SaveWorkflow::~SaveWorkflow() { reset(); }
