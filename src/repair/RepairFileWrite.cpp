@@ -5,7 +5,9 @@
 
 #include "bitstream/NALU.h"
 #include "bitstream/SPS.h"
+#include "bitstream/SPS_265.h"
 #include "bitstream/SliceHeader.h"
+#include "bitstream/SliceHeader_265.h"
 #include "boxes/Ctts.h"
 #include "boxes/Mdia.h"
 #include "boxes/Minf.h"
@@ -53,11 +55,18 @@ qvr::PictureInfo hevcPicture(const Sample& sample) {
   const uint32_t type = slice->NALType;
   info.isPicture = true;
   info.isSync = type >= 16 && type <= 23;
-  info.resetsOrder = type >= 16 && type <= 20;  // BLA and IDR pictures start a new order
+  info.resetsOrder = type == 19 || type == 20;  // IDR pictures start a new order
   // Sub-layer non-reference pictures carry the even types below 16.
   info.isDisposable = type < 16 && type % 2 == 0;
-  info.isReference = !info.isDisposable;
+  // Order counts carry on from the last picture of the lowest temporal layer.
+  info.isReference = !info.isDisposable && slice->NTempID == 1;
   info.isIntra = info.isSync;
+  if (type == 19 || type == 20) {
+    info.pocLsb = 0;  // an IDR picture carries no order count: it is 0
+  } else if (const auto* header = dynamic_cast<const SliceHeader_265*>(slice->RBSP.get())) {
+    if (header->pic_order_cnt_lsb >= 0) info.pocLsb = header->pic_order_cnt_lsb;
+    info.isIntra = header->slice_type == 2;
+  }
   return info;
 }
 }  // namespace
@@ -196,9 +205,12 @@ void RepairFile::addFrameTables() {
   for (const Sample* s : videoEntries_) pictures.push_back(hevc ? hevcPicture(*s) : avcPicture(*s));
 
   uint32_t maxPocLsb = 0;
-  if (!hevc) {
-    const ReferenceParameterSets sets = referenceParameterSets();
-    if (sets.sps && sets.sps->pic_order_cnt_type == 0) maxPocLsb = static_cast<uint32_t>(sets.sps->MaxPicOrderCntLsb);
+  const ReferenceParameterSets sets = referenceParameterSets();
+  if (!hevc && sets.sps && sets.sps->pic_order_cnt_type == 0) {
+    maxPocLsb = static_cast<uint32_t>(sets.sps->MaxPicOrderCntLsb);
+  } else if (hevc && sets.sps265 && sets.sps265->log2_max_pic_order_cnt_lsb_minus4 >= 0 &&
+             sets.sps265->log2_max_pic_order_cnt_lsb_minus4 <= 12) {
+    maxPocLsb = 1u << (sets.sps265->log2_max_pic_order_cnt_lsb_minus4 + 4);
   }
   // The same constant sample duration the synthesised time-to-sample table will carry.
   double perSample = videoRequest->FPS > 0 ? videoRequest->timeScale / videoRequest->FPS : 0.0;
