@@ -180,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FixtureCase{"h264_baseline_multislice_aac", true, true},
                       FixtureCase{"h264_sowt_mov", true, false}, FixtureCase{"h264_twos_mov", true, false},
                       FixtureCase{"h264_aac_tmcd_mov", true, true}, FixtureCase{"h264_sowt_tmcd_mov", true, false},
-                      FixtureCase{"self_reference", false, true}, FixtureCase{"h264_aac_m4v_ntsc_mono", true, true}),
+                      FixtureCase{"self_reference", false, true}, FixtureCase{"h264_aac_m4v_ntsc_mono", true, true},
+                      FixtureCase{"hevc_aac_mp4", true, true, "HVC1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 namespace {
