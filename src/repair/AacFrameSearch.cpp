@@ -98,7 +98,12 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
           cfg->defObjectType = saved.defObjectType;
           cfg->outputFormat = saved.outputFormat;
           NeAACDecSetConfiguration(fresh, cfg);
-          if (NeAACDecInit(fresh, nullptr, 0, &sampleRate, &channels) < 0) {
+          // This library refuses to initialise without data. The fresh decoder then takes the
+          // stream's own configuration: keeping the old one, upset by a false frame start, would
+          // turn away every real frame after it with the same error.
+          bool ready = NeAACDecInit(fresh, nullptr, 0, &sampleRate, &channels) >= 0 ||
+                       NeAACDecInit2(fresh, config, kConfigLength, &sampleRate, &channels) == 0;
+          if (!ready) {
             NeAACDecClose(fresh);
             NeAACDecSetConfiguration(decoder.handle, &saved);
           } else {

@@ -74,10 +74,14 @@ std::string decodeErrors(const std::string& path) {
   return runCommand("ffmpeg -v error -i " + shellQuote(path) + " -f null -").output;
 }
 
-double videoRecoveredPercent(const std::string& original, const std::string& repaired) {
+json score(const std::string& original, const std::string& repaired) {
   auto r = runCommand("{ " + shellQuote(testsupport::sharedDir() + "/tools/score-repair") + " " + shellQuote(original) +
                       " " + shellQuote(repaired) + " --json 2>/dev/null; }");
-  json j = json::parse(r.output, nullptr, false);
+  return json::parse(r.output, nullptr, false);
+}
+
+double videoRecoveredPercent(const std::string& original, const std::string& repaired) {
+  json j = score(original, repaired);
   if (j.is_discarded()) return -1;
   return j["video"].value("recovered_pct", -1.0);
 }
@@ -189,6 +193,7 @@ struct CorpusCase {
   const char* damagedFrom;  // truncated before its movie box
   const char* reference;    // healthy movie with the same settings
   double minVideo;
+  double minAudio = 0;  // AAC packets recovered, checked when set
 };
 class CorpusPair : public ::testing::TestWithParam<CorpusCase> {};
 }  // namespace
@@ -216,13 +221,18 @@ TEST_P(CorpusPair, TruncatedCameraFileIsRepaired) {
   Repair r = repair(tmp.file("damaged" + ext), corpus + cc.reference, tmp.file("out" + ext));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(runCommand("ffprobe -v error -show_streams " + shellQuote(tmp.file("out" + ext))).exitCode, 0);
-  EXPECT_GE(videoRecoveredPercent(original, tmp.file("out" + ext)), cc.minVideo);
+  json j = score(original, tmp.file("out" + ext));
+  ASSERT_FALSE(j.is_discarded());
+  EXPECT_GE(j["video"].value("recovered_pct", -1.0), cc.minVideo);
+  if (cc.minAudio > 0) {
+    EXPECT_GE(j["audio"].value("recovered_pct", -1.0), cc.minAudio);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Camera, CorpusPair,
-                         ::testing::Values(CorpusCase{"gopro_hero7_HD7.mp4", "gopro_max_heromode_H19.mp4", 95.0},
+                         ::testing::Values(CorpusCase{"gopro_hero7_HD7.mp4", "gopro_max_heromode_H19.mp4", 95.0, 95.0},
                                            CorpusCase{"iphone6_gps.mov", "iphone6_gps.mov", 99.0},
-                                           CorpusCase{"flir_one_thermal.mp4", "flir_one_thermal.mp4", 99.0},
+                                           CorpusCase{"flir_one_thermal.mp4", "flir_one_thermal.mp4", 99.0, 99.0},
                                            CorpusCase{"phone_3gp5_avc720p_co64.mp4", "phone_3gp5_avc720p_co64.mp4",
                                                       99.0},
                                            CorpusCase{"lavf_avc1080p50_sowt.mov", "lavf_avc1080p50_sowt.mov", 99.0},
