@@ -1,0 +1,7 @@
+# Every robustness case reads the standard fixture movies; the sparse-file ones are slow.
+foreach(test IN LISTS robust_tests_TESTS)
+  set_tests_properties("${test}" PROPERTIES FIXTURES_REQUIRED standard_fixtures)
+  if(test MATCHES "^robust\\.LargeFile")
+    set_tests_properties("${test}" PROPERTIES LABELS "robust;large" TIMEOUT 3600)
+  endif()
+endforeach()
