@@ -1,4 +1,5 @@
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
 
@@ -346,6 +347,7 @@ TEST_F(Workflow, DroppedMovieIsTakenOnTheStartScreenOnly) {
   QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(controller->window(), &enter);
   EXPECT_TRUE(enter.isAccepted());
+  EXPECT_TRUE(controller->ui().dropZone->property("active").toBool());
   QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(controller->window(), &drop);
   EXPECT_TRUE(onPage(qvr::tabs::kReference));
@@ -364,6 +366,12 @@ TEST_F(Workflow, KeyboardReachesEveryButtonAndTheWindowResizes) {
   for (QAbstractButton* button : buttons) {
     EXPECT_TRUE(button->focusPolicy() & Qt::TabFocus) << button->objectName().toStdString();
   }
+  // Return presses the focused button as a click would.
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(widget("browsebutton"), &enter);
+  spin(300);
+  EXPECT_EQ(platform.panels.size(), 1u);
+
   QWidget* window = controller->window();
   EXPECT_GE(window->minimumWidth(), 700);
   EXPECT_GE(window->minimumHeight(), 500);

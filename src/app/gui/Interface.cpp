@@ -225,7 +225,13 @@ std::string MainWindow::droppedPath(const QMimeData* mime) const {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!droppedPath(event->mimeData()).empty()) event->acceptProposedAction();
+  const bool takes = !droppedPath(event->mimeData()).empty();
+  if (takes) event->acceptProposedAction();
+  if (dropHighlight) dropHighlight(takes);
+}
+
+void MainWindow::dragLeaveEvent(QDragLeaveEvent*) {
+  if (dropHighlight) dropHighlight(false);
 }
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
@@ -233,6 +239,7 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
+  if (dropHighlight) dropHighlight(false);
   const std::string path = droppedPath(event->mimeData());
   if (path.empty()) return;
   event->acceptProposedAction();

@@ -24,12 +24,15 @@ class MainWindow : public QWidget {
   std::function<void()> willClose;
   std::function<bool(const std::string&)> canTakeDroppedFile;
   std::function<void(const std::string&)> fileDropped;
+  // Shows whether a drag over the window would be taken.
+  std::function<void(bool)> dropHighlight;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void dragLeaveEvent(QDragLeaveEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QMetaObject>
+#include <QStyle>
 
 #include "app/gui/Formatting.h"
 #include "foundation/FileSystem.h"
@@ -86,6 +87,11 @@ void Quenda_Video_Repair_AppDelegate::wireActions() {
   ui_.window->willClose = [this] { windowWillClose(); };
   ui_.window->canTakeDroppedFile = [this](const std::string& path) { return canTakeDroppedFile(path); };
   ui_.window->fileDropped = [this](const std::string& path) { chooseDamagedFile(path); };
+  ui_.window->dropHighlight = [this](bool on) {
+    ui_.dropZone->setProperty("active", on);
+    ui_.dropZone->style()->unpolish(ui_.dropZone);
+    ui_.dropZone->style()->polish(ui_.dropZone);
+  };
 }
 
 // ---- start-up and reset ----

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "app/gui/AppInfo.h"
-#include "app/gui/ErrorReportDelegate.h"
 #include "app/gui/FileClass.h"
 #include "app/gui/Interface.h"
 #include "app/gui/PlatformServices.h"
 #include "app/gui/RepairEngines.h"
 #include "foundation/RepairFileDelegate.h"
+#include "report/ErrorReportDelegate.h"
 
 class QAbstractButton;
 

@@ -1,5 +1,6 @@
 #include "app/gui/WhiteLabelButton.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -14,6 +15,15 @@ WhiteLabelButton::WhiteLabelButton(const QString& title, QWidget* parent) : QPus
 void WhiteLabelButton::setTitle(const QString& title) {
   setText(title);
   update();
+}
+
+void WhiteLabelButton::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+    if (isEnabled()) animateClick();
+    event->accept();
+    return;
+  }
+  QPushButton::keyPressEvent(event);
 }
 
 void WhiteLabelButton::setTag(int tag) {

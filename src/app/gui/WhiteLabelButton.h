@@ -37,6 +37,8 @@ class WhiteLabelButton : public QPushButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  // Return and Enter press the focused button, as Space does.
+  void keyPressEvent(QKeyEvent* event) override;
   void drawTitle(QPainter& painter, const AttributedString& title) const;
   // A ring around the button while it has keyboard focus.
   void drawFocusRing(QPainter& painter, qreal radius) const;
