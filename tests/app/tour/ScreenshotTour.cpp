@@ -176,6 +176,8 @@ int main(int argc, char** argv) {
   expect(apptest::waitUntil([&] { return onPage(qvr::tabs::kDetails) || ui.couldntRepair->isVisible(); }),
          "repair of the AVI sample");
   save(window, out, "13-avi-details");
+  window->resize(window->minimumSize());
+  save(window, out, "14-details-smallest-window");
   controller.mainScreen(nullptr);
 
   std::remove(notAMovie.c_str());
