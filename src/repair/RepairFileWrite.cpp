@@ -126,6 +126,21 @@ bool RepairFile::writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in) {
   sendTask(kTaskWriting);
 
   qvr::BufferedReader reader(in, kCopyBufferSize);
+  uint64_t copyStart = 0;
+  uint64_t copyLength = 0;
+  auto copyRange = [&](uint64_t at, uint64_t length) {
+    while (length > 0) {
+      size_t piece = static_cast<size_t>(std::min<uint64_t>(length, kCopyPiece));
+      if (!out.write(reader.window(at, piece), piece)) break;
+      at += piece;
+      length -= piece;
+    }
+    if (out.failed()) {
+      sendErrorWithCode(static_cast<int32_t>(qvr::kErrorCannotWrite), qvr::kCannotWriteReason);
+      return false;
+    }
+    return true;
+  };
   const size_t chunks = sampleArray.size();
   for (size_t i = 0; i < chunks; ++i) {
     sendProgress(static_cast<int32_t>(i * 100 / chunks));
@@ -159,21 +174,17 @@ bool RepairFile::writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in) {
         default:
           break;
       }
-      // Copied in large pieces from the read buffer; bytes past the end of the damaged file (the
-      // cut-off tail of the last unit) read as zeros, so every sample is as long as its table says.
-      uint64_t remaining = sample->sampleSize;
-      uint64_t at = sample->sampleOffset;
-      while (remaining > 0) {
-        size_t piece = static_cast<size_t>(std::min<uint64_t>(remaining, kCopyPiece));
-        if (!out.write(reader.window(at, piece), piece)) break;
-        at += piece;
-        remaining -= piece;
+      // Samples that lie back to back in the damaged file are copied as one range, in pieces of
+      // up to 4 MiB straight from the read buffer (large writes skip the write buffer). Bytes past
+      // the end of the damaged file (the cut-off tail of the last unit) read as zeros, so every
+      // sample is as long as its table says.
+      if (copyLength > 0 && (sample->sampleOffset != copyStart + copyLength || copyLength >= kCopyPiece)) {
+        if (!copyRange(copyStart, copyLength)) return false;
+        copyLength = 0;
       }
-      fileSize1 = out.offset();
-      if (out.failed()) {
-        sendErrorWithCode(static_cast<int32_t>(qvr::kErrorCannotWrite), qvr::kCannotWriteReason);
-        return false;
-      }
+      if (copyLength == 0) copyStart = sample->sampleOffset;
+      copyLength += sample->sampleSize;
+      fileSize1 = out.offset() + copyLength;
     }
     // A sample is read from one place, so non-picture units at the end of a chunk belong to the
     // picture before them: carried over into the next chunk, whose data starts elsewhere, they
@@ -181,6 +192,8 @@ bool RepairFile::writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in) {
     if (pending > 0 && entriesInChunk > 0) videoSizes.back() += static_cast<uint32_t>(pending);
     pending = 0;
   }
+  if (copyLength > 0 && !copyRange(copyStart, copyLength)) return false;
+  fileSize1 = out.offset();
   videoSamplesWritten_ = videoSizes.size();
   audioSamplesWritten_ = audioSizes.size();
 
