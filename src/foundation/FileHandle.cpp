@@ -136,12 +136,22 @@ WriteHandle::~WriteHandle() {
   if (!done_) discard();
 }
 
-bool WriteHandle::flushBuffer() {
-  if (buffer_.empty()) return !failed_;
-  if (!failed_ && !writeFully(fd_, buffer_.data(), buffer_.size())) {
+bool WriteHandle::appendToFile(const uint8_t* data, size_t length) {
+  if (!writeFully(fd_, data, length)) {
     log("Write error in %s: %s", tempPath_.c_str(), std::strerror(errno));
     failed_ = true;
+    return false;
   }
+  // Start write-back of what has just landed, so the one sync at the end finds little left to do
+  // and the page cache never fills with a whole movie's dirty pages.
+  ::sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+  written_ += length;
+  return true;
+}
+
+bool WriteHandle::flushBuffer() {
+  if (buffer_.empty()) return !failed_;
+  if (!failed_) appendToFile(buffer_.data(), buffer_.size());
   buffer_.clear();
   return !failed_;
 }
@@ -151,14 +161,7 @@ bool WriteHandle::write(const uint8_t* data, size_t length) {
   offset_ += length;
   if (buffer_.size() + length > kWriteBufferSize) {
     if (!flushBuffer()) return false;
-    if (length >= kWriteBufferSize) {
-      if (!writeFully(fd_, data, length)) {
-        log("Write error in %s: %s", tempPath_.c_str(), std::strerror(errno));
-        failed_ = true;
-        return false;
-      }
-      return true;
-    }
+    if (length >= kWriteBufferSize) return appendToFile(data, length);
   }
   buffer_.insert(buffer_.end(), data, data + length);
   return true;

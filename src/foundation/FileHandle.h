@@ -89,11 +89,13 @@ class WriteHandle {
  private:
   WriteHandle(int fd, std::string path, std::string tempPath);
   bool flushBuffer();
+  bool appendToFile(const uint8_t* data, size_t length);
   int fd_;
   std::string path_;
   std::string tempPath_;
   std::vector<uint8_t> buffer_;
   uint64_t offset_ = 0;
+  uint64_t written_ = 0;  // bytes handed to the file so far
   bool failed_ = false;
   bool done_ = false;
 };
