@@ -215,6 +215,11 @@ void ErrorReport::sendMailWithSubject(const std::string& subject, const std::str
 }
 
 void ErrorReport::uploadFileWithSelectedCount(int32_t count) {
+  // A second click before the upload window is up must not start a second upload beside the first.
+  if (uploadRunning_) {
+    log("An upload is already running");
+    return;
+  }
   AbortError_ = false;
   uploadCompleted_ = false;
   if (!servicesConfigured(true)) return;
@@ -236,6 +241,7 @@ void ErrorReport::startUploadingFileWithWmailID(const std::string& email, int32_
     uploadCompleted_ = false;
     return internetMessage();
   }
+  uploadRunning_ = true;
   auto upload = std::make_shared<Upload>();
   upload->email = email;
   upload->description = message;
@@ -258,6 +264,7 @@ void ErrorReport::startUploadingFileWithWmailID(const std::string& email, int32_
     } else {
       uploadLoop(upload);
     }
+    uploadRunning_ = false;
     workEnded();
   });
 }

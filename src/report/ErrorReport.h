@@ -110,6 +110,7 @@ class ErrorReport {
   std::vector<ReportFile> files_;
   std::atomic<bool> uploadCompleted_{false};
   std::atomic<bool> AbortError_{false};
+  std::atomic<bool> uploadRunning_{false};  // from the start request to the end of the upload loop
 
   std::mutex logMutex_;
   std::string containerName_;  // guarded by workMutex_

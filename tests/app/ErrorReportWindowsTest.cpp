@@ -72,6 +72,14 @@ class ReportWindows : public ::testing::Test {
     EXPECT_EQ(find<ErrorPageBtn>("errorUploadCloseBtn")->title(), "OK");
     EXPECT_FALSE(find<QWidget>("errorUploadRetryBtn")->isVisible());
   }
+  // With QVR_REPORT_SCREENSHOTS=DIR the windows are photographed for a look by eye.
+  void snap(const char* name) {
+    const char* dir = std::getenv("QVR_REPORT_SCREENSHOTS");
+    if (!dir || !*dir) return;
+    apptest::spin(50);
+    QWidget* w = uploadWindowUp() ? static_cast<QWidget*>(windows->errorUploadWindow()) : windows->errorReportWindow();
+    w->grab().save(QString("%1/%2.png").arg(dir, name));
+  }
   void dismiss() {
     click("errorUploadCloseBtn");
     ASSERT_FALSE(uploadWindowUp());
@@ -110,6 +118,7 @@ TEST_F(ReportWindows, OptionsAndTheFileListEditTheControllersList) {
 
   platform.panelAnswers = {std::string("/videos/second.mp4")};
   click("addFilesToUpload");
+  snap("report-form");
   ASSERT_EQ(files.size(), 2u);
   EXPECT_TRUE(files[1].select);
   ASSERT_EQ(table->rowCount(), 2);
@@ -137,6 +146,7 @@ TEST_F(ReportWindows, OptionsAndTheFileListEditTheControllersList) {
 TEST_F(ReportWindows, FormErrorsShowOnTheMessagePageAndTheFormStays) {
   click("submitErrorReportBtn");
   expectMessage("Please enter email address.", "Mail");
+  snap("report-message");
   dismiss();
   EXPECT_TRUE(windows->errorReportWindow()->isVisible());
   find<QLineEdit>("emailId")->setText("someone@example.c");
@@ -162,6 +172,7 @@ TEST_F(ReportWindows, DriveLinkReportIsSentAndClosingLeavesTheReport) {
   ASSERT_TRUE(waitUntil([&] { return uploadWindowUp() && page() == "4"; }, 5000));
   EXPECT_EQ(find<ErrorPageBtn>("errorUploadCloseBtn")->title(), "Close");
   EXPECT_TRUE(windows->uploadCompleted());
+  snap("report-sent");
   windows->report().waitUntilIdle();
   EXPECT_EQ(reporttest::mailRequests(mail).size(), 1u);
 
@@ -185,6 +196,7 @@ TEST_F(ReportWindows, UploadPageProgressAbortQuestionAndFailureHeaders) {
   EXPECT_EQ(find<QProgressBar>("errorUploadProgress")->value(), 66);
   EXPECT_EQ(text("uploadingFileName"), "Uploading (1/2): damaged.mov");
   EXPECT_EQ(find<ErrorPageBtn>("errorUploadCloseBtn")->title(), "Cancel");
+  snap("report-uploading");
 
   platform.alertAnswer = 1;  // "NO"
   click("errorUploadCloseBtn");
@@ -205,6 +217,7 @@ TEST_F(ReportWindows, UploadPageProgressAbortQuestionAndFailureHeaders) {
   EXPECT_EQ(text("failedUploadHeaderText"), "1 File uploaded sucessfully.");
   EXPECT_TRUE(find<QWidget>("failedUploadHeaderText")->isVisible());
   EXPECT_FALSE(find<QWidget>("failedUploadAbortedHeaderText")->isVisible());
+  snap("report-failed");
   forward.failedUploadWithHeaderState(true);
   ASSERT_TRUE(waitUntil([&] { return find<QWidget>("failedUploadAbortedHeaderText")->isVisible(); }, 5000));
   EXPECT_FALSE(find<QWidget>("failedUploadHeaderText")->isVisible());

@@ -21,11 +21,15 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 class FakeStorage {
  public:
   std::function<int(const std::string& target)> blockStatus = [](const std::string&) { return 201; };
+  std::atomic<int> containerDelayMs{0};
 
   LocalHttpServer server{[this](const LocalHttpServer::Request& r) -> LocalHttpServer::Response {
     const std::string& t = r.target;
     if (has(t, "restype=container")) {
-      if (r.method == "PUT") return {201, "", {}};
+      if (r.method == "PUT") {
+        std::this_thread::sleep_for(std::chrono::milliseconds(containerDelayMs.load()));
+        return {201, "", {}};
+      }
       if (r.method == "DELETE") return {202, "", {}};
       return {404, "", {}};
     }
@@ -125,6 +129,22 @@ TEST_F(ReportUpload, SameFileNamesFromTwoFoldersKeepBothCopies) {
             (std::vector<std::string>{base + "clip.mov", base + "clip%20%282%29.mov", base + "email%20%282%29.txt"}));
   EXPECT_EQ(windows.lastPage(), "page 4 Close retry-hidden");
   EXPECT_TRUE(uploadCompleted);
+}
+
+TEST_F(ReportUpload, SecondSubmitWhileUploadingStartsNothing) {
+  storage.containerDelayMs = 400;
+  qvr::ErrorReport report(qvr::ReportServices{storage.connectionString(), mailSettingsFor(mail)}, platform, windows,
+                          windows);
+  const qvr::ReportForm form{"user@example.com", "x", true, ""};
+  report.submitErrorReport(form, {{true, file("a.bin", 10)}});
+  report.submitErrorReport(form, {{true, file("a.bin", 10)}});
+  report.waitUntilIdle();
+  EXPECT_EQ(storage.targets("PUT", "restype=container").size(), 1u);
+  EXPECT_EQ(mailRequests(mail).size(), 1u);
+  // Once it has ended, a new report starts a new upload.
+  report.submitErrorReport(form, {{true, file("a.bin", 10)}});
+  report.waitUntilIdle();
+  EXPECT_EQ(storage.targets("PUT", "restype=container").size(), 2u);
 }
 
 TEST_F(ReportUpload, ConnectionLostMidwayEndsTheUploadRemovesTheContainerAndMailsNothing) {

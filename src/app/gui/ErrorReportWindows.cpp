@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -214,6 +215,7 @@ void ErrorReportWindows::buildUploadWindow() {
                                 "on your desktop."));
   auto* openLog = button(failed, "openTxtFile", "Open Error Log", false);
   failedLayout->addWidget(openLog, 0, Qt::AlignLeft);
+  failedLayout->addStretch(1);
   connect(openLog, &QAbstractButton::clicked, this, [this] { openTxtFile(); });
 
   auto* uploading = page(errorTabView_, "2");
@@ -234,12 +236,14 @@ void ErrorReportWindows::buildUploadWindow() {
   bar->addWidget(errorUploadProgress_, 1);
   bar->addWidget(errorUploadingPercentage_);
   upLayout->addLayout(bar);
+  upLayout->addStretch(1);
 
   auto* aborted = page(errorTabView_, "3");
   auto* abLayout = new QVBoxLayout(aborted);
   abLayout->setContentsMargins(0, 0, 0, 0);
   abLayout->addWidget(label(aborted, "", "title", "Upload aborted"));
   abLayout->addWidget(label(aborted, "", "body", "Nothing was sent, and the files already uploaded were removed."));
+  abLayout->addStretch(1);
 
   auto* sent = page(errorTabView_, "4");
   auto* sentLayout = new QHBoxLayout(sent);
@@ -250,6 +254,7 @@ void ErrorReportWindows::buildUploadWindow() {
   auto* sentTexts = new QVBoxLayout;
   sentTexts->addWidget(label(sent, "", "title", "Report sent"));
   sentTexts->addWidget(label(sent, "", "body", "Thank you. Our support team will answer you by email."));
+  sentTexts->addStretch(1);
   sentLayout->addLayout(sentTexts, 1);
 
   auto* message = page(errorTabView_, "5");
@@ -259,8 +264,10 @@ void ErrorReportWindows::buildUploadWindow() {
   alertIcon_ = new qvr::ReportImageView(44, message);
   alertIcon_->setObjectName("alertIcon");
   alertMessage_ = label(message, "alertMessage", "body");
+  alertMessage_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  alertMessage_->setContentsMargins(0, 12, 0, 0);  // the first line level with the icon's middle
   msgLayout->addWidget(alertIcon_, 0, Qt::AlignTop);
-  msgLayout->addWidget(alertMessage_, 1);
+  msgLayout->addWidget(alertMessage_, 1, Qt::AlignTop);
 
   auto* row = new QHBoxLayout;
   row->addStretch(1);
@@ -415,6 +422,14 @@ void ErrorReportWindows::changeErrorTabViewWithIdentifier(const std::string& ide
     if (auto* p = errorTabView_->findChild<QWidget*>(QString::fromStdString(identifier), Qt::FindDirectChildrenOnly)) {
       errorTabView_->setCurrentWidget(p);
     }
+    // The window takes the height of the page shown, not of the tallest page.
+    for (int i = 0; i < errorTabView_->count(); ++i) {
+      QWidget* p = errorTabView_->widget(i);
+      const auto policy = p == errorTabView_->currentWidget() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+      p->setSizePolicy(policy, policy);
+    }
+    errorTabView_->updateGeometry();
+    errorUploadWindow_->layout()->activate();
     errorUploadWindow_->adjustSize();
   });
 }
