@@ -21,6 +21,9 @@ QString clock(qint64 ms) { return QString::fromStdString(timeFormStringForInterv
 }  // namespace
 
 PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+  // The FFmpeg backend decodes H.264, H.265 and AAC by itself, where the GStreamer one depends
+  // on which plugins the system happens to have; a choice made by the user stands.
+  if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND")) qputenv("QT_MEDIA_BACKEND", "ffmpeg");
   setObjectName("previewWindow");
   setWindowTitle("Preview");
   resize(720, 480);
@@ -82,9 +85,6 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   });
   connect(player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
     if (status == QMediaPlayer::InvalidMedia) showProblem("This file cannot be played here.");
-    if (status == QMediaPlayer::LoadedMedia && !player_->hasVideo() && !player_->hasAudio()) {
-      showProblem("This file holds nothing that can be played here.");
-    }
   });
 }
 
