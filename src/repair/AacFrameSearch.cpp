@@ -62,6 +62,11 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
     return frames;
   }
   if (size == 0) return frames;
+  // The first syntax element of a raw frame: a channel pair for stereo, a single channel for the
+  // other layouts of the configuration (bits 9 to 12 of the AudioSpecificConfig); any for layout 0.
+  const int channelLayout = (config[1] >> 3) & 15;
+  const int expectedElement = channelLayout == 0 || channelLayout > 7 ? -1 : channelLayout == 2 ? 1 : 0;
+  auto opensWithExpectedElement = [&](uint8_t first) { return expectedElement < 0 || (first >> 5) == expectedElement; };
 
   std::vector<uint8_t> slice;
   uint64_t sliceStart = 0;  // region-relative
@@ -101,8 +106,11 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
           // This library refuses to initialise without data. The fresh decoder then takes the
           // stream's own configuration: keeping the old one, upset by a false frame start, would
           // turn away every real frame after it with the same error.
+          // Only a window that opens with the element the configuration calls for can be a real
+          // frame, so only then is the (costly) configured decoder made.
           bool ready = NeAACDecInit(fresh, nullptr, 0, &sampleRate, &channels) >= 0 ||
-                       NeAACDecInit2(fresh, config, kConfigLength, &sampleRate, &channels) == 0;
+                       (opensWithExpectedElement(at[0]) &&
+                        NeAACDecInit2(fresh, config, kConfigLength, &sampleRate, &channels) == 0);
           if (!ready) {
             NeAACDecClose(fresh);
             NeAACDecSetConfiguration(decoder.handle, &saved);
