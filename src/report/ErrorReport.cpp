@@ -222,6 +222,8 @@ void ErrorReport::uploadFileWithSelectedCount(int32_t count) {
   }
   AbortError_ = false;
   uploadCompleted_ = false;
+  // A retry with nothing selected would otherwise send a report without any file.
+  if (count < 1) return runAlertWithMessage(report::kSelectFile, report::kInformationImage, true);
   if (!servicesConfigured(true)) return;
   if (!platform_.isConnectedToInternet()) return internetMessage();
   // The uploading page goes up before the work starts, so that a failure page the work shows

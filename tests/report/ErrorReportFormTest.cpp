@@ -155,6 +155,11 @@ TEST_F(ReportForm, EachFormErrorInItsOrderWithItsImageAndNothingSent) {
     r.waitUntilIdle();
     EXPECT_EQ(w.events(), (std::vector<std::string>{"page 5 OK retry-hidden", c.expected, "run"})) << c.expected;
   }
+  // A retry once nothing is selected any more asks for a file instead of mailing an empty report.
+  platform.connected = false;
+  report().submitErrorReport(form(), {{true, dir.file("a.mov")}});
+  report().retryClicked({{false, dir.file("a.mov")}});
+  EXPECT_EQ(windows.matching("message ").back(), "message Select a file to upload. [information-icon]");
   EXPECT_TRUE(mail.requests().empty());
 }
 
