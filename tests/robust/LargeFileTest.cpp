@@ -2,13 +2,16 @@
 // an AVI larger than the 2 GiB its engine searches. Both must finish with bounded memory.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "avi/RepairFileAvi.h"
 #include "foundation/ByteOrder.h"
 #include "foundation/FileSystem.h"
+#include "repair/File.h"
 #include "repair/RepairFile.h"
 #include "robust/RobustSupport.h"
 #include "support/TestSupport.h"
@@ -137,6 +140,48 @@ TEST(LargeFile, AviOver2GiBIsSearchedInItsFirst2GiBOnly) {
     ASSERT_EQ(probe.exitCode, 0) << probe.output;
     EXPECT_EQ(std::stoull(probe.output), engine.videosamplecount);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LargeFile, BogusBoxSizesInAHugeReferenceDoNotMakeTheScanReadThemWhole) {
+  SKIP_UNDER_SANITIZERS();
+  // A damaged 4 GiB reference whose first boxes claim gigabytes: a user-data box, a metadata
+  // box and a movie box that would each "fit" in the file. Reading any of them whole would take
+  // gigabytes of memory; the scan must pass over them and still find the real movie box at the end.
+  const std::string dir = testsupport::fixturesDir() + "/h264_aac_mp4";
+  const auto moov = robust::movieBoxOf(dir + "/reference.mp4");
+  ASSERT_FALSE(moov.empty());
+  const uint64_t fileSize = 4 * kGiB;
+  std::vector<uint8_t> head;
+  const auto box = [&](const char* type, uint32_t size, const char* firstChild) {
+    qvr::putBE32(head, size);
+    head.insert(head.end(), type, type + 4);
+    qvr::putBE32(head, 16);
+    head.insert(head.end(), firstChild, firstChild + 4);
+    head.resize(head.size() + 16, 0);
+  };
+  box("udta", 0xC0000000u, "free");
+  box("meta", 0xB0000000u, "free");
+  box("moov", 0xA0000000u, "mvhd");
+
+  testsupport::TempDir tmp;
+  const std::string path = tmp.file("reference.mp4");
+  {
+    testsupport::writeFile(path, head);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(fileSize - moov.size())), 0);
+    FILE* f = std::fopen(path.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(moov.data(), 1, moov.size(), f), moov.size());
+    std::fclose(f);
+  }
+  auto file = File::parseFileAtPath(path);
+  ASSERT_TRUE(file);
+  EXPECT_LT(robust::peakRssMiB(), kPeakRssLimitMiB);
+  ASSERT_TRUE(file->moov) << "the real movie box at the end was not found";
+  EXPECT_EQ(file->videoCodec, 1001u);
 }
 
 }  // namespace
