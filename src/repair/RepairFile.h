@@ -152,6 +152,8 @@ class RepairFile {
   std::vector<uint8_t> aacConfig_;
   int32_t maxFrameNum_ = 0;
   int32_t prevRefFrameNum_ = -1;
+  int32_t maxPocLsb_ = 0;
+  int32_t prevPocLsb_ = -1;
   uint64_t largestVideoSample_ = 0;
   bool errorSent_ = false;
   int32_t lastProgress_ = -1;

@@ -7,6 +7,8 @@
 
 #include "bitstream/NALU.h"
 #include "bitstream/SPS.h"
+#include "bitstream/SPS_265.h"
+#include "bitstream/SliceHeader_265.h"
 #include "boxes/AudioSampleDescriptionEntery.h"
 #include "boxes/Moov.h"
 #include "boxes/Stsd.h"
@@ -16,6 +18,8 @@
 #include "repair/RepairFile.h"
 
 namespace {
+// How far (either way) a lone H.265 picture's order count may lie from the last picture's.
+constexpr int32_t kNearbyOrderCount = 32;
 // Reads at most this much of the damaged file per refill while scanning.
 constexpr size_t kScanBufferSize = 8u << 20;
 
@@ -173,7 +177,14 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
       if (gap % frame != 0 && (gap < sampleSkip_ || (gap - sampleSkip_) % frame != 0)) return false;
     }
   }
-  if (hevc) return x.NALType >= 16 && x.NALType <= 23;
+  if (hevc) {
+    if (x.NALType >= 16 && x.NALType <= 23) return true;
+    // No frame_num here: the picture's order count must lie near the last picture's.
+    const auto* header = dynamic_cast<const SliceHeader_265*>(x.RBSP.get());
+    if (!header || header->pic_order_cnt_lsb < 0 || prevPocLsb_ < 0 || maxPocLsb_ == 0) return false;
+    const int32_t ahead = (header->pic_order_cnt_lsb - prevPocLsb_ + maxPocLsb_) % maxPocLsb_;
+    return std::min(ahead, maxPocLsb_ - ahead) <= kNearbyOrderCount;
+  }
   return idr || continues;
 }
 
@@ -182,6 +193,13 @@ void RepairFile::noteAcceptedRun(const SampleChunk& run) {
     largestVideoSample_ = std::max(largestVideoSample_, sample->sampleSize);
     const NALU* slice = sample->firstSlice.get();
     if (slice && sample->sampleType == kSampleTypeH264 && slice->NRI != 0) prevRefFrameNum_ = slice->frameNum;
+    if (slice && sample->sampleType == kSampleTypeH265) {
+      if (slice->NALType == 19 || slice->NALType == 20) {
+        prevPocLsb_ = 0;
+      } else if (const auto* header = dynamic_cast<const SliceHeader_265*>(slice->RBSP.get())) {
+        if (header->pic_order_cnt_lsb >= 0) prevPocLsb_ = header->pic_order_cnt_lsb;
+      }
+    }
   }
 }
 
@@ -286,6 +304,12 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     aacConfig_.assign(info.begin(), info.end());
   }
   maxFrameNum_ = sets.sps ? sets.sps->MaxFrameNum : 0;
+  maxPocLsb_ = 0;
+  if (sets.sps265 && sets.sps265->log2_max_pic_order_cnt_lsb_minus4 >= 0 &&
+      sets.sps265->log2_max_pic_order_cnt_lsb_minus4 <= 12) {
+    maxPocLsb_ = 1 << (sets.sps265->log2_max_pic_order_cnt_lsb_minus4 + 4);
+  }
+  prevPocLsb_ = -1;
   prevRefFrameNum_ = -1;
   largestVideoSample_ = 0;
   sendTask(kTaskLocating);
