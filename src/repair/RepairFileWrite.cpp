@@ -232,7 +232,11 @@ void RepairFile::addFrameTables() {
 
   if (reference->stss) videoRequest->syncSamples = std::move(tables.syncSamples);
   if (reference->sdtp) videoRequest->sdtpData = std::move(tables.sdtp);
-  if (reference->ctts && reference->ctts->numberOfEntries >= 2 && tables.compositionOffsets) {
+  const bool referenceOffsets = reference->ctts && reference->ctts->numberOfEntries >= 2;
+  // Without composition offsets every picture is shown at its decoding time, the first at 0: an
+  // edit starting one sample later would hide the first picture.
+  if (!referenceOffsets) videoRequest->editMediaTime = 0;
+  if (referenceOffsets && tables.compositionOffsets) {
     std::vector<qvr::CompositionOffsetRun> runs;
     for (uint32_t offset : *tables.compositionOffsets) {
       if (!runs.empty() && runs.back().compositionOffset == offset) {
