@@ -24,7 +24,6 @@ class RecordingWindows : public ErrorReportDelegate, public qvr::ErrorReportWind
   }
   void changeUploadFileName(const std::string& name) override {
     add("file " + name);
-    if (onFileName) onFileName(name);
   }
   void updatePercentageForErrorUpload(double percentage) override {
     add("percent " + std::to_string(static_cast<int>(percentage)));
@@ -54,8 +53,7 @@ class RecordingWindows : public ErrorReportDelegate, public qvr::ErrorReportWind
     return out;
   }
 
-  // Run on the upload's thread, as a user's click would race with it.
-  std::function<void(const std::string&)> onFileName;
+  // Runs on the upload's thread, as a user's click would race with it.
   std::function<void(double)> onPercentage;
 
  private:

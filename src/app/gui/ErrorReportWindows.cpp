@@ -101,12 +101,12 @@ ErrorReportWindows::ErrorReportWindows(Host host, ErrorReportDelegate& errordele
 
 ErrorReportWindows::~ErrorReportWindows() {
   report_.reset();
-  delete errorUploadWindow_;
-  delete errorReportWindow_;
+  delete errorReportWindow_.data();
 }
 
 void ErrorReportWindows::buildReportWindow() {
-  auto* w = errorReportWindow_ = new coreWindow(host_.mainWindow);
+  auto* w = new coreWindow(host_.mainWindow);
+  errorReportWindow_ = w;
   w->setObjectName("errorReportWindow");
   w->setStyleSheet(kReportStyle);
   w->setFixedWidth(560);

@@ -96,7 +96,8 @@ class ErrorReportWindows : public QObject, public ErrorReportDelegate, public qv
   std::unique_ptr<qvr::ErrorReport> report_;
 
   // errorReportWindow
-  coreWindow* errorReportWindow_ = nullptr;
+  // Child of the main window; it goes with it if the main window goes first.
+  QPointer<coreWindow> errorReportWindow_;
   QLineEdit* emailId_ = nullptr;
   QPlainTextEdit* errorDetails_ = nullptr;
   QRadioButton* radioBtn1_ = nullptr;
@@ -108,7 +109,7 @@ class ErrorReportWindows : public QObject, public ErrorReportDelegate, public qv
   ErrorPageBtn* removeFiles_ = nullptr;
 
   // errorUploadWindow
-  coreWindow* errorUploadWindow_ = nullptr;
+  coreWindow* errorUploadWindow_ = nullptr;  // child of errorReportWindow_
   QStackedWidget* errorTabView_ = nullptr;
   QLabel* uploadingFileName_ = nullptr;
   QLabel* errorUploadingPercentage_ = nullptr;
