@@ -117,6 +117,19 @@ TEST_P(OutputFaults, FileSizeLimitIsAWriteErrorWithNothingLeftBehind) {
   std::signal(SIGXFSZ, previous);
 }
 
+TEST_P(OutputFaults, MissingOutputFolderIsAWriteError) {
+  testsupport::TempDir tmp;
+  const Engine engine = GetParam();
+  const Inputs in = inputsFor(engine);
+  const auto damagedBefore = robust::fingerprint(in.damaged);
+  const auto delegate = runJob(engine, in, tmp.file("gone/repaired") + (engine == Engine::Mov ? ".mov" : ".avi"));
+  EXPECT_EQ(delegate.completed, 0);
+  ASSERT_EQ(delegate.errors.size(), 1u);
+  EXPECT_EQ(delegate.errors[0].code, qvr::kErrorCannotWrite);
+  EXPECT_TRUE(robust::listDir(tmp.path()).empty());
+  EXPECT_EQ(robust::fingerprint(in.damaged), damagedBefore);
+}
+
 TEST_P(OutputFaults, UnreadableInputsAreErrorsAndNoOutputAppears) {
   // Root reads files whatever their mode, so unreadable inputs are a folder with a movie's name
   // and a path that does not exist.
