@@ -1,8 +1,10 @@
 #include "app/gui/PreviewWindow.h"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QSlider>
@@ -29,10 +31,19 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   resize(720, 480);
 
   player_ = new QMediaPlayer(this);
-  audio_ = new QAudioOutput(this);
-  player_->setAudioOutput(audio_);
+  // Sound only where there is a device to play it: the FFmpeg backend's audio thread crashes
+  // when it is handed an output without one.
+  if (!QMediaDevices::audioOutputs().isEmpty()) {
+    audio_ = new QAudioOutput(this);
+    player_->setAudioOutput(audio_);
+  }
 
   auto* stage = new QWidget(this);
+  stage->setObjectName("previewStage");
+  stage->setAutoFillBackground(true);
+  QPalette dark = stage->palette();
+  dark.setColor(QPalette::Window, Qt::black);
+  stage->setPalette(dark);
   auto* stack = new QStackedLayout(stage);
   stack->setStackingMode(QStackedLayout::StackAll);
   video_ = new QVideoWidget(stage);
