@@ -21,15 +21,16 @@ using testsupport::TempDir;
 
 namespace {
 
-// The H.265 recordings of tests/e2e/hevc-plan.json, made once per build tree. Every test runs in
-// a process of its own, so the first one to get here makes them under a lock and the others wait.
+// The H.265 recordings of tests/e2e/hevc-plan.json, made once per build tree and again when the
+// plan changes (a copy of the plan they were made from lies beside them). Every test runs in a
+// process of its own, so the first one to get here makes them under a lock and the others wait.
 std::string hevcCasesDir() {
   static const std::string dir = [] {
     const std::string d = testsupport::binaryDir() + "/hevc-fixtures";
-    if (std::filesystem::exists(d + "/cases.json")) return d;
     const std::string script =
-        "test -f \"$0/cases.json\" || { rm -rf \"$0\" \"$0.tmp\" && python3 \"$1\" \"$0.tmp\" --plan \"$2\" --jobs 2 "
-        ">/dev/null && mv \"$0.tmp\" \"$0\"; }";
+        "cmp -s \"$2\" \"$0/plan.json\" && test -f \"$0/cases.json\" || { rm -rf \"$0\" \"$0.tmp\" && "
+        "python3 \"$1\" \"$0.tmp\" --plan \"$2\" --jobs 2 >/dev/null && cp \"$2\" \"$0.tmp/plan.json\" && "
+        "mv \"$0.tmp\" \"$0\"; }";
     auto r = runCommand("flock " + shellQuote(d + ".lock") + " sh -c " + shellQuote(script) + " " + shellQuote(d) +
                         " " + shellQuote(testsupport::sharedDir() + "/tools/make-fixtures") + " " +
                         shellQuote(testsupport::sourceDir() + "/tests/e2e/hevc-plan.json"));
