@@ -28,30 +28,12 @@ TEST(PreviewChoice, VlcFirstThenBuiltInForMovAndAQuestionForAvi) {
   EXPECT_EQ(qvr::choosePreview(false, true), qvr::PreviewChoice::AskForPlayer);
 }
 
-TEST(PreviewChoice, ScriptedDesktopSeesExactlyOneWayOfPlaying) {
+TEST(PreviewChoice, AviWithoutVlcOffersTheDownloadOrAnotherPlayer) {
   ScriptedPlatform platform;
   ScriptedDesktop desktop;
   qvr::PreviewLauncher launcher(platform, desktop, "");
-  const std::string file = "/cache/.testfile.mov";
 
-  platform.vlc = "/usr/bin/vlc";
-  launcher.playWithVLC(file, false);
-  launcher.playWithVLC("/cache/.testfile.avi", true);
-  ASSERT_EQ(desktop.launches.size(), 2u);
-  EXPECT_EQ(desktop.launches[0].program, "/usr/bin/vlc");
-  EXPECT_EQ(desktop.launches[0].arguments, Args{file});
-  EXPECT_EQ(desktop.launches[1].arguments, Args{"/cache/.testfile.avi"});
-  EXPECT_TRUE(desktop.previews.empty());
-  EXPECT_TRUE(platform.alerts.empty());
-
-  platform.vlc.reset();
-  desktop.launches.clear();
-  launcher.playWithVLC(file, false);
-  EXPECT_EQ(desktop.previews, Args{file});
-  EXPECT_TRUE(platform.alerts.empty()) << "a MOV preview never asks";
-
-  // AVI: the default button goes to the download page.
-  desktop.previews.clear();
+  // The default button goes to the download page.
   platform.alertAnswer = 0;
   launcher.playWithVLC("/cache/.testfile.avi", true);
   ASSERT_EQ(platform.alerts.size(), 1u);
