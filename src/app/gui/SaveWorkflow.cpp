@@ -113,6 +113,12 @@ void SaveWorkflow::finishedOnGui(SaveOperation::Outcome outcome) {
     return;
   }
   ui.savingPercentage->setText(QString::asprintf("%d%%", 100));
+  // The last block may have been under way when the stop question went up; the copy is whole,
+  // so the question is moot.
+  if (ui.stopsavingwindow->isShowing()) {
+    ui.stopsavingwindow->closeWindow();
+    app_.setPauseSaving(false);
+  }
   ui.savingCompletedwindow->showWindow();
 }
 
