@@ -1,7 +1,5 @@
 #include "app/gui/UpdateChecker.h"
 
-#include <unistd.h>
-
 #include <QMetaObject>
 
 #include "foundation/FileSystem.h"
