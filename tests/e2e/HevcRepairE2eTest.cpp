@@ -310,10 +310,22 @@ TEST(HevcDamage, JunkInTheMediaDataCostsOnlyThePicturesItHit) {
   expectPicturesInOrder(original, genuine);
 }
 
-// A recording cut in the middle of a picture's last slice: everything before the cut comes back,
-// the cut picture is padded to its declared length, and the movie still opens and decodes.
-TEST(HevcDamage, RecordingCutInsideAPictureKeepsEverythingBeforeTheCut) {
-  MovieCase c = movieCase("hevc_slices_aac_mp4");
+namespace {
+struct CutCase {
+  const char* name;
+  const char* label;
+  double keep;  // share of the cut picture left before the end of the file
+};
+class HevcCut : public ::testing::TestWithParam<CutCase> {};
+}  // namespace
+
+// A recording cut in the middle of a picture: everything before the cut comes back, the cut
+// picture is padded to its declared length, and the movie still opens and decodes. With three
+// slices a picture the cut falls into the last unit of a run; in the 1080p movie every picture
+// is a chunk of its own, so the cut picture is a lone unit that only its order count vouches for.
+TEST_P(HevcCut, RecordingCutInsideAPictureKeepsEverythingBeforeTheCut) {
+  const CutCase cc = GetParam();
+  MovieCase c = movieCase(cc.name);
   ASSERT_TRUE(c.found());
   TempDir tmp;
   auto bytes = testsupport::readFile(c.damaged);
@@ -323,8 +335,7 @@ TEST(HevcDamage, RecordingCutInsideAPictureKeepsEverythingBeforeTheCut) {
   const size_t v = 40;
   const Packet& victim = byPosition[v];
   ASSERT_GT(victim.size, 600u);
-  // Three slices a picture: the last sixth lies inside the last one.
-  bytes.resize(victim.pos + victim.size - victim.size / 6);
+  bytes.resize(victim.pos + static_cast<uint64_t>(double(victim.size) * cc.keep));
   testsupport::writeFile(tmp.file("cut.mp4"), bytes);
 
   Repair r = repair(tmp.file("cut.mp4"), c.reference, tmp.file("out.mp4"));
@@ -341,6 +352,11 @@ TEST(HevcDamage, RecordingCutInsideAPictureKeepsEverythingBeforeTheCut) {
   EXPECT_EQ(last->size, victim.size);
   EXPECT_EQ(repaired.size(), v + 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Hevc, HevcCut,
+                         ::testing::Values(CutCase{"hevc_slices_aac_mp4", "in_the_last_slice", 5.0 / 6},
+                                           CutCase{"hevc_1080p_aac_mp4", "lone_picture", 1.0 / 3}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // A reference of the other video standard accepts none of the damaged file's units: the job
 // fails with "No Sample Found" and leaves no file behind, whichever way round.
