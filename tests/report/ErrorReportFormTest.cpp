@@ -1,8 +1,6 @@
 // The report form, the Drive-link report and the support mail, without any storage service.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "report/ErrorReportTestSupport.h"
 #include "report/ErrorReportText.h"
 
@@ -33,7 +31,7 @@ TEST(ErrorReportText, RandomTextsIdentifiersAndMailPieces) {
   EXPECT_EQ(qvr::randomStringWithLength(-5), "");
   std::string r = qvr::randomStringWithLength(4000);
   ASSERT_EQ(r.size(), 4000u);
-  EXPECT_TRUE(std::regex_match(r, std::regex("[a-zA-Z0-9]+")));
+  EXPECT_TRUE(onlyOf(r, kAlphanumerics));
   // Every kind of character turns up in a long draw: the whole alphabet is used.
   EXPECT_NE(r.find_first_of("0123456789"), std::string::npos);
   EXPECT_NE(r.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos);
@@ -41,10 +39,10 @@ TEST(ErrorReportText, RandomTextsIdentifiersAndMailPieces) {
   EXPECT_NE(r.find('Z'), std::string::npos);
 
   std::string id = qvr::newReportIdentifier();
-  EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{32}"))) << id;
+  EXPECT_TRUE(isReportId(id)) << id;
   EXPECT_NE(id, qvr::newReportIdentifier());
-  EXPECT_TRUE(std::regex_match(qvr::reportMailSubject(),
-                               std::regex("Hollin Video Repair Tool Mac - Error Report x[a-zA-Z0-9]{10}")));
+  EXPECT_TRUE(isReportSubject(qvr::reportMailSubject()));
+  EXPECT_FALSE(isReportSubject("Hollin Video Repair Tool Mac - Error Report x12345"));
 
   EXPECT_EQ(qvr::reportMailBody("It broke.", {"https://a/1", "https://a/2"}, "Debian 12", "abc"),
             "It broke.\n\nhttps://a/1\n\nhttps://a/2\n\nMacOS : Debian 12\n\nUID : abc");
@@ -185,12 +183,12 @@ TEST_F(ReportForm, DriveLinkReportMailsAtOnceWithoutUpload) {
   EXPECT_EQ(doc["personalizations"][0]["to"], nlohmann::json::parse(R"([{"email":"support@quenda.example"}])"));
   EXPECT_EQ(doc["personalizations"][0]["subject"], doc["subject"]);
   EXPECT_EQ(doc["from"]["email"], "user@example.com");
-  EXPECT_TRUE(std::regex_match(doc["subject"].get<std::string>(),
-                               std::regex("Hollin Video Repair Tool Mac - Error Report x[a-zA-Z0-9]{10}")));
-  EXPECT_TRUE(std::regex_match(
-      mailBodyOf(r), std::regex("It stops\\.\n\nhttps://drive\\.example/file/d/XYZ/view\n\nMacOS : Debian GNU/Linux "
-                                "12 \\(bookworm\\)\n\nUID : [0-9a-f]{32}")))
-      << mailBodyOf(r);
+  EXPECT_TRUE(isReportSubject(doc["subject"].get<std::string>()));
+  const std::string body = mailBodyOf(r);
+  const std::string expected =
+      "It stops.\n\nhttps://drive.example/file/d/XYZ/view\n\nMacOS : Debian GNU/Linux 12 (bookworm)\n\nUID : ";
+  EXPECT_EQ(body.substr(0, expected.size()), expected);
+  EXPECT_TRUE(isReportId(body.substr(std::min(body.size(), expected.size())))) << body;
   EXPECT_EQ(logs.count("Email sent successfully!"), 1u);
   EXPECT_FALSE(logs.mentions(kMailKey));
 }

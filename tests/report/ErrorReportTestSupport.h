@@ -22,9 +22,7 @@ class RecordingWindows : public ErrorReportDelegate, public qvr::ErrorReportWind
   void changeErrorTabViewWithIdentifier(const std::string& id, const std::string& title, bool retryHidden) override {
     add("page " + id + " " + title + (retryHidden ? " retry-hidden" : " retry-shown"));
   }
-  void changeUploadFileName(const std::string& name) override {
-    add("file " + name);
-  }
+  void changeUploadFileName(const std::string& name) override { add("file " + name); }
   void updatePercentageForErrorUpload(double percentage) override {
     add("percent " + std::to_string(static_cast<int>(percentage)));
     if (onPercentage) onPercentage(percentage);
@@ -134,6 +132,18 @@ inline std::string mailBodyOf(const testsupport::LocalHttpServer::Request& reque
   if (subject) *subject = doc.at("subject").get<std::string>();
   if (sender) *sender = doc.at("from").at("email").get<std::string>();
   return doc.at("content").at(0).at("value").get<std::string>();
+}
+
+// Plain character-class checks: std::regex recurses per character and overflows the stack on long texts.
+inline bool onlyOf(const std::string& text, const std::string& alphabet) {
+  return text.find_first_not_of(alphabet) == std::string::npos;
+}
+inline const std::string kAlphanumerics = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+inline bool isReportId(const std::string& id) { return id.size() == 32 && onlyOf(id, "0123456789abcdef"); }
+inline bool isReportSubject(const std::string& subject) {
+  const std::string prefix = "Hollin Video Repair Tool Mac - Error Report x";
+  return subject.size() == prefix.size() + 10 && subject.compare(0, prefix.size(), prefix) == 0 &&
+         onlyOf(subject.substr(prefix.size()), kAlphanumerics);
 }
 
 inline std::vector<uint8_t> patternBytes(size_t size, uint8_t seed) {

@@ -2,8 +2,6 @@
 // single files or the connection fail.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "foundation/FileSystem.h"
 #include "report/ErrorReportTestSupport.h"
 #include "report/ReportTestSupport.h"
