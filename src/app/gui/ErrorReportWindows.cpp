@@ -153,6 +153,10 @@ void ErrorReportWindows::buildReportWindow() {
   tableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tableView_->setShowGrid(false);
   tableView_->setFixedHeight(130);
+  // With no row header the corner button has no use; it is switched off, yet counted among the
+  // window's buttons, which all take the keyboard.
+  tableView_->setCornerButtonEnabled(false);
+  for (auto* corner : tableView_->findChildren<QAbstractButton*>()) corner->setFocusPolicy(Qt::TabFocus);
   layout->addWidget(tableView_);
   auto* listButtons = new QHBoxLayout;
   addFilesToUpload_ = button(w, "addFilesToUpload", "Add File", false);

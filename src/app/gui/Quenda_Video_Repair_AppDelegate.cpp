@@ -40,6 +40,11 @@ Quenda_Video_Repair_AppDelegate::Quenda_Video_Repair_AppDelegate(qvr::PlatformSe
     : QObject(parent), platform_(platform), engines_(std::move(engines)), info_(std::move(info)) {
   setInitVariables();
   ui_.build();
+  errorReport_ = std::make_unique<ErrorReportWindows>(
+      ErrorReportWindows::Host{ui_.window, platform_, fileClassArray_, ui_.couldntRepair,
+                               [this] { return ui_.tabview->currentWidget() == ui_.page(qvr::tabs::kDetails); },
+                               [this] { couldntRepairOk(nullptr); }},
+      *this);
   wireActions();
   elapsedTimer_.setInterval(1000);
   connect(&elapsedTimer_, &QTimer::timeout, this, [this] { elapsedTimeThread(); });
@@ -49,6 +54,8 @@ Quenda_Video_Repair_AppDelegate::Quenda_Video_Repair_AppDelegate(qvr::PlatformSe
 Quenda_Video_Repair_AppDelegate::~Quenda_Video_Repair_AppDelegate() {
   elapsedTimer_.stop();
   finishJob();
+  // A running upload is aborted and waited for before its windows go.
+  errorReport_.reset();
   delete ui_.window;
 }
 
@@ -132,7 +139,6 @@ void Quenda_Video_Repair_AppDelegate::setInitVariables() {
   repairAvi_.reset();
   setCurrentPerformingTask("");
   currentTaskProgress_ = 0;
-  uploadCompleted_ = false;
   fileClassArray_.clear();
   errordelegate_ = this;
 }
@@ -156,7 +162,7 @@ void Quenda_Video_Repair_AppDelegate::setupInitialUI() {
        {ui_.fileNamefield, ui_.sizeField, ui_.tracksField, ui_.videoCodecField, ui_.fpsField, ui_.durationField}) {
     field->clear();
   }
-  // The error-report form arrives with the report windows; its fields are cleared here then.
+  if (errorReport_) errorReport_->clearFields();
 
   ui_.browsebutton->setFocus(Qt::OtherFocusReason);
   removeRepairedFile();
@@ -622,15 +628,22 @@ void Quenda_Video_Repair_AppDelegate::checkForUpdateClicked(QObject*) {
   // The published-version comparison comes with the update check.
 }
 
-void Quenda_Video_Repair_AppDelegate::changeErrorTabViewWithIdentifier(const std::string&, const std::string&, bool) {}
-void Quenda_Video_Repair_AppDelegate::changeUploadFileName(const std::string&) {}
-void Quenda_Video_Repair_AppDelegate::updatePercentageForErrorUpload(double) {}
-void Quenda_Video_Repair_AppDelegate::failedUploadWithHeader(const std::string&) {}
-void Quenda_Video_Repair_AppDelegate::failedUploadWithHeaderState(bool) {}
-
-void Quenda_Video_Repair_AppDelegate::openErrorReportWindow(QObject* sender) {
-  // The report form comes with the error report; until then the dialog it replaces closes and
-  // the user is back at the start, as after OK.
-  ui_.couldntRepair->closeWindow();
-  mainScreen(sender);
+void Quenda_Video_Repair_AppDelegate::changeErrorTabViewWithIdentifier(const std::string& identifier,
+                                                                       const std::string& buttonTitle,
+                                                                       bool retryButtonHidden) {
+  errorReport_->changeErrorTabViewWithIdentifier(identifier, buttonTitle, retryButtonHidden);
 }
+void Quenda_Video_Repair_AppDelegate::changeUploadFileName(const std::string& name) {
+  errorReport_->changeUploadFileName(name);
+}
+void Quenda_Video_Repair_AppDelegate::updatePercentageForErrorUpload(double percentage) {
+  errorReport_->updatePercentageForErrorUpload(percentage);
+}
+void Quenda_Video_Repair_AppDelegate::failedUploadWithHeader(const std::string& header) {
+  errorReport_->failedUploadWithHeader(header);
+}
+void Quenda_Video_Repair_AppDelegate::failedUploadWithHeaderState(bool state) {
+  errorReport_->failedUploadWithHeaderState(state);
+}
+
+void Quenda_Video_Repair_AppDelegate::openErrorReportWindow(QObject*) { errorReport_->openErrorReportWindow(); }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/gui/AppInfo.h"
+#include "app/gui/ErrorReportWindows.h"
 #include "app/gui/FileClass.h"
 #include "app/gui/Interface.h"
 #include "app/gui/PlatformServices.h"
@@ -113,8 +114,10 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   bool aviFile() const { return aviFile_; }
   bool movFile() const { return movFile_; }
   bool stopElapsedTimeThread() const { return stopElapsedTimeThread_; }
-  bool uploadCompleted() const { return uploadCompleted_; }
-  bool AbortError() const { return AbortError_; }
+  // Written by the report's upload thread; the flow holds them.
+  bool uploadCompleted() const { return errorReport_ && errorReport_->uploadCompleted(); }
+  bool AbortError() const { return errorReport_ && errorReport_->AbortError(); }
+  ErrorReportWindows* errorReport() const { return errorReport_.get(); }
   bool repairing() const { return repairing_; }
   void setRepairing(bool value) { repairing_ = value; }
   bool savingProgress() const { return savingProgress_; }
@@ -173,8 +176,6 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   bool aviFile_ = false;
   bool movFile_ = false;
   std::atomic<bool> stopElapsedTimeThread_{true};
-  bool uploadCompleted_ = false;
-  bool AbortError_ = false;
   std::atomic<bool> repairing_{false};
   std::atomic<bool> savingProgress_{false};
   std::atomic<bool> pauseSaving_{false};
@@ -190,6 +191,8 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   QTimer elapsedTimer_;
   std::thread worker_;
   std::unique_ptr<JobRelay> relay_;
+  // The error report's windows and flow; created with the interface.
+  std::unique_ptr<ErrorReportWindows> errorReport_;
   // Names the job whose reports are wanted; bumped at every start, stop and reset.
   std::atomic<uint64_t> jobGeneration_{0};
 };
