@@ -7,7 +7,7 @@ QVR_PACKAGES=(
   build-essential cmake ninja-build pkg-config python3 git
   libgtest-dev libgmock-dev libbenchmark-dev
   libfaad-dev libxml2-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
-  qt6-base-dev qt6-multimedia-dev libqt6svg6-dev
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev
   ffmpeg clang libclang-rt-14-dev
   xvfb xauth curl time ccache
 )
