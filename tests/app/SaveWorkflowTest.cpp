@@ -21,20 +21,16 @@ class SaveFlow : public WorkflowTest {
     chooseDamaged(movieIn("holiday.mp4"));
     click("refTabRepairBtn");
     ASSERT_TRUE(waitUntil([&] { return onPage(qvr::tabs::kDetails); }));
-    saving = std::make_unique<qvr::SaveWorkflow>(*controller, platform, desktop);
-    saving->minReportInterval = std::chrono::milliseconds(0);
-    saving->pausePoll = std::chrono::milliseconds(10);
-  }
-  void TearDown() override {
-    saving.reset();
-    WorkflowTest::TearDown();
+    controller->setDesktopServices(&desktop);
+    controller->saving().minReportInterval = std::chrono::milliseconds(0);
+    controller->saving().pausePoll = std::chrono::milliseconds(10);
   }
 
-  void save() { saving->save(); }
-  void stopSaving() { saving->stopSaving(); }
-  void continueSaving() { saving->continueSaving(); }
-  void stopSavingOk() { saving->stopSavingOk(); }
-  void saveCompletedOk() { saving->saveCompletedOk(); }
+  void save() { click("prewSaveBtn"); }
+  void stopSaving() { click("cancelSaveBtn"); }
+  void continueSaving() { click("stopsavingCancelbutton"); }
+  void stopSavingOk() { click("stopsavingOKbutton"); }
+  void saveCompletedOk() { click("savingCompletedOK"); }
 
   std::vector<std::string> entriesOf(const std::string& folder) {
     std::vector<std::string> names;
@@ -44,7 +40,6 @@ class SaveFlow : public WorkflowTest {
   bool dialogShown(const char* name) { return widget(name)->isVisible(); }
 
   ScriptedDesktop desktop;
-  std::unique_ptr<qvr::SaveWorkflow> saving;
 };
 
 TEST_F(SaveFlow, CopiesIntoANewFolderThenRevealsItAndStartsOver) {
@@ -59,6 +54,7 @@ TEST_F(SaveFlow, CopiesIntoANewFolderThenRevealsItAndStartsOver) {
   EXPECT_EQ(desktop.savePanels[0].nameFieldValue, "Repaired");
   EXPECT_EQ(desktop.savePanels[0].startingFolder, "/home/tester");
   EXPECT_TRUE(onPage(qvr::tabs::kSaving));
+  EXPECT_EQ(controller->savepath(), folder + "/repaired.mov");
   EXPECT_TRUE(controller->savingProgress());
   EXPECT_EQ(text("upperBoxField"), "Saving Repaired Video File");
   EXPECT_EQ(text("savingNotification"), "Saving File...");

@@ -12,6 +12,8 @@ AppInfo AppInfo::current() {
   info.helpLink = config.valueOr(Configuration::kHelpLink, "");
   info.faqAddress = config.valueOr(Configuration::kFaqLink, info.helpLink);
   info.supportAddress = config.valueOr(Configuration::kSupportLink, info.helpLink);
+  info.cloudPlistUrl = config.valueOr(Configuration::kCloudPlistUrl, "");
+  info.vlcDownloadLink = config.valueOr(Configuration::kVlcDownloadLink, "");
   return info;
 }
 

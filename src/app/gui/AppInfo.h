@@ -11,6 +11,8 @@ struct AppInfo {
   std::string helpLink;          // "Help link"
   std::string faqAddress;
   std::string supportAddress;
+  std::string cloudPlistUrl;    // "cloudPlistUrl"
+  std::string vlcDownloadLink;  // "VLC download link"
 
   static AppInfo current();
 };

@@ -5,6 +5,10 @@
 #include <QStyle>
 
 #include "app/gui/Formatting.h"
+#include "app/gui/PreviewLauncher.h"
+#include "app/gui/QtDesktopServices.h"
+#include "app/gui/SaveWorkflow.h"
+#include "app/gui/UpdateChecker.h"
 #include "foundation/FileSystem.h"
 #include "foundation/Log.h"
 
@@ -46,6 +50,7 @@ Quenda_Video_Repair_AppDelegate::Quenda_Video_Repair_AppDelegate(qvr::PlatformSe
                                [this] { couldntRepairOk(nullptr); }},
       *this);
   wireActions();
+  setDesktopServices(nullptr);
   elapsedTimer_.setInterval(1000);
   connect(&elapsedTimer_, &QTimer::timeout, this, [this] { elapsedTimeThread(); });
   awakeFromNib();
@@ -56,6 +61,9 @@ Quenda_Video_Repair_AppDelegate::~Quenda_Video_Repair_AppDelegate() {
   finishJob();
   // A running upload is aborted and waited for before its windows go.
   errorReport_.reset();
+  // The save copy and the update check end before the windows they report to.
+  saving_.reset();
+  updates_.reset();
   delete ui_.window;
 }
 
@@ -85,6 +93,10 @@ void Quenda_Video_Repair_AppDelegate::wireActions() {
   on(ui_.prewBtn, &C::previewClicked);
   on(ui_.prewSaveBtn, &C::saveClicked);
   on(ui_.installVLC, &C::installVLCClicked);
+  on(ui_.cancelSaveBtn, &C::stopSaving);
+  on(ui_.stopsavingCancelbutton, &C::continueSaving);
+  on(ui_.stopsavingOKbutton, &C::stopSavingOk);
+  on(ui_.savingCompletedOK, &C::saveCompletedOk);
 
   auto openLink = [this](const QString& address) { platform_.openURL(address.toStdString()); };
   connect(ui_.whyMovFile, &QLabel::linkActivated, this, openLink);
@@ -133,6 +145,7 @@ void Quenda_Video_Repair_AppDelegate::setInitVariables() {
   pauseRepairing_ = false;
   savingProgress_ = false;
   stopElapsedTimeThread_ = true;
+  if (saving_) saving_->reset();
   // An engine is released only once its worker has ended.
   finishJob();
   repair_.reset();
@@ -612,20 +625,15 @@ std::string Quenda_Video_Repair_AppDelegate::getRepairedFilePathFor(const std::s
 
 // ---- hooks for later work ----
 
-void Quenda_Video_Repair_AppDelegate::saveClicked(QObject*) {
-  // Saving into a folder of the user's choice comes with the save workflow.
-}
+void Quenda_Video_Repair_AppDelegate::saveClicked(QObject* sender) { save(sender); }
 
-void Quenda_Video_Repair_AppDelegate::previewClicked(QObject*) {
-  // Playing the repaired file comes with the preview workflow.
-}
+void Quenda_Video_Repair_AppDelegate::previewClicked(QObject* sender) { preview(sender); }
 
-void Quenda_Video_Repair_AppDelegate::installVLCClicked(QObject*) {
-  // Pointing the user at the player comes with the preview workflow.
-}
+void Quenda_Video_Repair_AppDelegate::installVLCClicked(QObject* sender) { OpenVLCPage(sender); }
 
-void Quenda_Video_Repair_AppDelegate::checkForUpdateClicked(QObject*) {
-  // The published-version comparison comes with the update check.
+void Quenda_Video_Repair_AppDelegate::checkForUpdateClicked(QObject* sender) {
+  // Without a sender this is the silent check at start-up.
+  updates_->checkForUpdateClicked(sender != nullptr);
 }
 
 void Quenda_Video_Repair_AppDelegate::changeErrorTabViewWithIdentifier(const std::string& identifier,
@@ -647,3 +655,32 @@ void Quenda_Video_Repair_AppDelegate::failedUploadWithHeaderState(bool state) {
 }
 
 void Quenda_Video_Repair_AppDelegate::openErrorReportWindow(QObject*) { errorReport_->openErrorReportWindow(); }
+
+// ---- saving, preview and the update check ----
+
+void Quenda_Video_Repair_AppDelegate::setDesktopServices(qvr::DesktopServices* desktop) {
+  saving_.reset();
+  updates_.reset();
+  previewer_.reset();
+  if (!desktop) {
+    if (!ownDesktop_) {
+      ownDesktop_ = std::make_unique<qvr::QtDesktopServices>();
+      ownDesktop_->setDialogParent(ui_.window);
+    }
+    desktop = ownDesktop_.get();
+  }
+  desktop_ = desktop;
+  saving_ = std::make_unique<qvr::SaveWorkflow>(*this, platform_, *desktop_);
+  previewer_ = std::make_unique<qvr::PreviewLauncher>(platform_, *desktop_, info_.vlcDownloadLink);
+  updates_ = std::make_unique<qvr::UpdateChecker>(platform_, *desktop_, info_.cloudPlistUrl, info_.shortVersion);
+}
+
+void Quenda_Video_Repair_AppDelegate::save(QObject*) { saving_->save(); }
+void Quenda_Video_Repair_AppDelegate::stopSaving(QObject*) { saving_->stopSaving(); }
+void Quenda_Video_Repair_AppDelegate::continueSaving(QObject*) { saving_->continueSaving(); }
+void Quenda_Video_Repair_AppDelegate::stopSavingOk(QObject*) { saving_->stopSavingOk(); }
+void Quenda_Video_Repair_AppDelegate::saveCompletedOk(QObject*) { saving_->saveCompletedOk(); }
+
+void Quenda_Video_Repair_AppDelegate::preview(QObject*) { playWithVLC(nullptr); }
+void Quenda_Video_Repair_AppDelegate::playWithVLC(QObject*) { previewer_->playWithVLC(repairedFilePath_, aviFile_); }
+void Quenda_Video_Repair_AppDelegate::OpenVLCPage(QObject*) { previewer_->OpenVLCPage(); }

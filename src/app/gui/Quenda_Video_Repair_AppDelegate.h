@@ -15,6 +15,7 @@
 
 #include "app/gui/AppInfo.h"
 #include "app/gui/ErrorReportWindows.h"
+#include "app/gui/DesktopServices.h"
 #include "app/gui/FileClass.h"
 #include "app/gui/Interface.h"
 #include "app/gui/PlatformServices.h"
@@ -23,6 +24,13 @@
 #include "report/ErrorReportDelegate.h"
 
 class QAbstractButton;
+
+namespace qvr {
+class PreviewLauncher;
+class QtDesktopServices;
+class SaveWorkflow;
+class UpdateChecker;
+}  // namespace qvr
 
 // The application's controller: owns the main window with its screens and dialogs, the state of
 // the repair workflow and the engine of the current job, whose delegate it is. Every method runs
@@ -78,6 +86,21 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   void checkForUpdateClicked(QObject* sender);
   void openErrorReportWindow(QObject* sender);
 
+  // Saving the repaired file.
+  void save(QObject* sender);
+  void stopSaving(QObject* sender);
+  void continueSaving(QObject* sender);
+  void stopSavingOk(QObject* sender);
+  void saveCompletedOk(QObject* sender);
+  // Preview of the repaired file.
+  void preview(QObject* sender);
+  void playWithVLC(QObject* sender);
+  void OpenVLCPage(QObject* sender);
+  // The desktop calls of saving, preview and the update check; null gives the Qt ones.
+  void setDesktopServices(qvr::DesktopServices* desktop);
+  qvr::SaveWorkflow& saving() const { return *saving_; }
+  qvr::UpdateChecker& updates() const { return *updates_; }
+
   // Window delegate.
   bool windowShouldClose();
   void windowWillClose();
@@ -110,6 +133,7 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   qvr::AviEngine* repairAvi() const { return repairAvi_.get(); }
   const std::vector<FileClass>& fileClassArray() const { return fileClassArray_; }
   const std::string& savepath() const { return savepath_; }
+  void setSavepath(const std::string& path) { savepath_ = path; }
   ErrorReportDelegate* errordelegate() const { return errordelegate_; }
   bool aviFile() const { return aviFile_; }
   bool movFile() const { return movFile_; }
@@ -195,4 +219,10 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   std::unique_ptr<ErrorReportWindows> errorReport_;
   // Names the job whose reports are wanted; bumped at every start, stop and reset.
   std::atomic<uint64_t> jobGeneration_{0};
+
+  std::unique_ptr<qvr::QtDesktopServices> ownDesktop_;
+  qvr::DesktopServices* desktop_ = nullptr;
+  std::unique_ptr<qvr::SaveWorkflow> saving_;
+  std::unique_ptr<qvr::PreviewLauncher> previewer_;
+  std::unique_ptr<qvr::UpdateChecker> updates_;
 };

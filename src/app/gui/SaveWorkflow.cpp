@@ -65,6 +65,7 @@ void SaveWorkflow::saveFileAtPath(const std::string& folder, const std::string& 
   reset();
   completed_ = false;
   savepath_ = savedFilePathIn(folder, app_.movFile());
+  app_.setSavepath(savepath_);
   setSavingTabLabelWithSavePath(savepath_);
 
   const uint64_t generation = generation_;
