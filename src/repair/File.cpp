@@ -17,6 +17,10 @@ namespace {
 constexpr uint64_t kWindowLength = 65535;
 constexpr uint64_t kWindowTail = 24;
 constexpr uint64_t kEndMargin = 20;
+// Boxes that the scan reads whole (user data, metadata, the movie box) are at most this long; a
+// larger size in a damaged header is taken for chance bytes, not read into memory. The movie box
+// of a ten-hour recording is a few tens of megabytes.
+constexpr uint64_t kMaxWholeBoxSize = 256u << 20;
 
 constexpr uint32_t fourCC(const char (&s)[5]) {
   return uint32_t(uint8_t(s[0])) << 24 | uint32_t(uint8_t(s[1])) << 16 | uint32_t(uint8_t(s[2])) << 8 |
@@ -75,21 +79,22 @@ std::unique_ptr<File> File::parseFileAtPath(const std::string& path) {
         const uint32_t T = qvr::readBE32(at + 4);
         const uint64_t Z = qvr::readBE32(at);
         const bool fits = Z != 0 && B + j + Z <= S;
+        const bool readable = fits && Z <= kMaxWholeBoxSize;
         if (T == fourCC("ftyp") && fits && Z < 65536) {
           auto bytes = readBox(*handle, B + j, static_cast<uint32_t>(Z));
           file->ftyp = Ftyp::initFtypWithBytes(bytes.data(), static_cast<uint32_t>(Z));
           j += Z;
         } else if (T == fourCC("free") && fits && (H == 0 ? 0 : Z / H) < 5) {
           j += Z;
-        } else if (T == fourCC("udta") && fits) {
+        } else if (T == fourCC("udta") && readable) {
           auto bytes = readBox(*handle, B + j, static_cast<uint32_t>(Z));
           file->udta = Udta::initUDTAWithBytes(bytes.data(), static_cast<uint32_t>(Z));
           j += Z;
-        } else if (T == fourCC("meta") && fits) {
+        } else if (T == fourCC("meta") && readable) {
           auto bytes = readBox(*handle, B + j, static_cast<uint32_t>(Z));
           file->meta = Meta::initMetaWithByte(bytes.data(), static_cast<uint32_t>(Z));
           j += Z;
-        } else if (T == fourCC("moov") && validMoovInnerTagInBytes(at) && fits) {
+        } else if (T == fourCC("moov") && validMoovInnerTagInBytes(at) && readable) {
           auto bytes = readBox(*handle, B + j, static_cast<uint32_t>(Z));
           auto parsed = Moov::initMOOVWithData(bytes.data(), static_cast<uint32_t>(Z));
           if (parsed && parsed->udta) file->udta = parsed->udta;
@@ -110,7 +115,10 @@ std::unique_ptr<File> File::parseFileAtPath(const std::string& path) {
       }
     }
     ++k;
-    if (k >= N || B + j + kEndMargin >= S) break;
+    // Windows overlap by up to 24 bytes, so counting N of them falls short of the end of a large
+    // file (by 24 bytes per window after the jump) and a movie box at the very end would be
+    // missed; the scan runs until it is within 20 bytes of the end, or no longer advances.
+    if (j == 0 || B + j + kEndMargin >= S) break;
     B += j;
   }
   return file;
