@@ -148,8 +148,16 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
   // An IDR picture always has frame_num 0; a later picture continues the last reference picture.
   const bool idr = !hevc && x.NALType == 5;
   if (idr && x.frameNum != 0) return false;
+  // H.265 has no frame_num: there the picture's order count must lie near the last picture's.
+  auto orderCountNear = [&] {
+    const auto* header = dynamic_cast<const SliceHeader_265*>(x.RBSP.get());
+    if (!header || header->pic_order_cnt_lsb < 0 || prevPocLsb_ < 0 || maxPocLsb_ == 0) return false;
+    const int32_t ahead = (header->pic_order_cnt_lsb - prevPocLsb_ + maxPocLsb_) % maxPocLsb_;
+    return std::min(ahead, maxPocLsb_ - ahead) <= kNearbyOrderCount;
+  };
   const bool continues =
-      !hevc && prevRefFrameNum_ >= 0 && maxFrameNum_ > 0 && x.frameNum == (prevRefFrameNum_ + 1) % maxFrameNum_;
+      hevc ? orderCountNear()
+           : prevRefFrameNum_ >= 0 && maxFrameNum_ > 0 && x.frameNum == (prevRefFrameNum_ + 1) % maxFrameNum_;
   // Chance matches declare sizes anywhere up to the 2,200,000-byte limit; a real picture is not
   // much larger than the largest one seen so far.
   if (largestVideoSample_ > 0 && sample.sampleSize > 4 * largestVideoSample_) return false;
@@ -177,14 +185,7 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
       if (gap % frame != 0 && (gap < sampleSkip_ || (gap - sampleSkip_) % frame != 0)) return false;
     }
   }
-  if (hevc) {
-    if (x.NALType >= 16 && x.NALType <= 23) return true;
-    // No frame_num here: the picture's order count must lie near the last picture's.
-    const auto* header = dynamic_cast<const SliceHeader_265*>(x.RBSP.get());
-    if (!header || header->pic_order_cnt_lsb < 0 || prevPocLsb_ < 0 || maxPocLsb_ == 0) return false;
-    const int32_t ahead = (header->pic_order_cnt_lsb - prevPocLsb_ + maxPocLsb_) % maxPocLsb_;
-    return std::min(ahead, maxPocLsb_ - ahead) <= kNearbyOrderCount;
-  }
+  if (hevc) return (x.NALType >= 16 && x.NALType <= 23) || continues;
   return idr || continues;
 }
 
