@@ -65,6 +65,7 @@ coreWindow* QtPlatformServices::makeAlertWindow(const AlertRequest& alert, QWidg
   title->setObjectName("alertTitle");
   title->setProperty("role", "title");
   title->setStyleSheet("font-size: 17px; font-weight: 600; color: #232933;");
+  title->setWordWrap(true);
   texts->addWidget(title);
   auto* message = new QLabel(QString::fromStdString(alert.message), window);
   message->setObjectName("alertMessage");

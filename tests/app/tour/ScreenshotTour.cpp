@@ -4,13 +4,19 @@
 #include <QDir>
 #include <QPainter>
 #include <QPixmap>
+#include <QVideoFrame>
+#include <QVideoSink>
+#include <QVideoWidget>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 
 #include "../AppTestSupport.h"
+#include "app/gui/QtDesktopServices.h"
 #include "app/gui/QtPlatformServices.h"
 #include "app/gui/Quenda_Video_Repair_AppDelegate.h"
+#include "app/gui/SaveWorkflow.h"
 #include "app/gui/coreWindow.h"
 
 namespace {
@@ -28,6 +34,17 @@ class TourPlatform : public qvr::QtPlatformServices {
   int runningInstanceCount(const std::string&) override { return 1; }
   std::optional<std::string> fullPathForApplication(const std::string&) override { return std::nullopt; }
   bool openURL(const std::string&) override { return true; }
+};
+
+// The real desktop, except that the save panel answers with a scratch folder and nothing is
+// started or revealed outside the tour.
+class TourDesktop : public qvr::QtDesktopServices {
+ public:
+  std::string saveAnswer;
+  std::optional<std::string> runSavePanel(const qvr::SavePanelOptions&) override { return saveAnswer; }
+  std::optional<std::string> runApplicationPanel(const std::string&) override { return std::nullopt; }
+  bool revealFile(const std::string&) override { return true; }
+  bool startDetached(const std::string&, const std::vector<std::string>&) override { return true; }
 };
 
 enum class Mode { Real, Endless, Failing };
@@ -104,6 +121,10 @@ int main(int argc, char** argv) {
   Quenda_Video_Repair_AppDelegate controller(platform, engines);
   QWidget* window = controller.window();
   platform.setDialogParent(window);
+  TourDesktop desktop;
+  desktop.setDialogParent(window);
+  desktop.saveAnswer = QDir::tempPath().toStdString() + "/Repaired by the tour";
+  controller.setDesktopServices(&desktop);
   controller.applicationWillFinishLaunching();
   controller.applicationDidFinishLaunching();
   const Interface& ui = controller.ui();
@@ -127,6 +148,44 @@ int main(int argc, char** argv) {
   expect(apptest::waitUntil([&] { return onPage(qvr::tabs::kDetails) || ui.couldntRepair->isVisible(); }),
          "repair of the sample");
   save(window, out, "05-details");
+
+  // Without VLC a repaired MP4 plays in the built-in preview window.
+  controller.preview(nullptr);
+  if (qvr::PreviewWindow* preview = desktop.previewWindow()) {
+    apptest::waitUntil([&] { return preview->playing() || !preview->problem().isEmpty(); }, 10000);
+    apptest::spin(1500);
+    // The picture is drawn by the video backend, outside what a widget grab sees.
+    QPixmap shot = preview->grab();
+    if (auto* video = preview->findChild<QVideoWidget*>("previewVideo")) {
+      const QImage frame = video->videoSink()->videoFrame().toImage();
+      if (!frame.isNull()) {
+        QPainter painter(&shot);
+        const QRect area(video->mapTo(preview, QPoint(0, 0)), video->size());
+        const QSize fitted = frame.size().scaled(area.size(), Qt::KeepAspectRatio);
+        painter.drawImage(QRect(area.center() - QPoint(fitted.width() / 2, fitted.height() / 2), fitted), frame);
+      }
+    }
+    const QString path = out + "/05a-preview-window.png";
+    expect(shot.save(path), "preview window picture");
+    std::printf("%s\n", qPrintable(path));
+    preview->close();
+  } else {
+    expect(false, "preview window");
+  }
+
+  // A larger copy, held paused, so that the saving screen can be photographed mid-way.
+  std::filesystem::resize_file(controller.repairedFilePath(), 64u << 20);
+  controller.save(nullptr);
+  if (qvr::SaveOperation* copy = controller.saving().savingQueue()) copy->setPaused(true);
+  save(window, out, "05b-saving");
+  controller.stopSaving(nullptr);
+  save(window, out, "05c-stop-saving-question");
+  controller.continueSaving(nullptr);
+  if (qvr::SaveOperation* copy = controller.saving().savingQueue()) copy->setPaused(false);
+  expect(apptest::waitUntil([&] { return ui.savingCompletedwindow->isVisible(); }), "saving completed");
+  save(window, out, "05d-saving-completed");
+  controller.saveCompletedOk(nullptr);
+  std::filesystem::remove_all(desktop.saveAnswer);
 
   controller.mainScreen(nullptr);
   mode = Mode::Endless;
@@ -176,6 +235,12 @@ int main(int argc, char** argv) {
   expect(apptest::waitUntil([&] { return onPage(qvr::tabs::kDetails) || ui.couldntRepair->isVisible(); }),
          "repair of the AVI sample");
   save(window, out, "13-avi-details");
+  platform.alertShown = [&](coreWindow&) {
+    save(window, out, "13a-avi-preview-without-vlc");
+    return 0;
+  };
+  controller.preview(nullptr);
+  platform.alertShown = nullptr;
   window->resize(window->minimumSize());
   save(window, out, "14-details-smallest-window");
   controller.mainScreen(nullptr);
