@@ -9,7 +9,7 @@ QVR_PACKAGES=(
   libfaad-dev libxml2-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev
   ffmpeg clang libclang-rt-14-dev
-  xvfb xauth curl time ccache
+  xvfb xauth curl time
 )
 
 install_missing() {
@@ -28,18 +28,12 @@ install_missing() {
   fi
 }
 
-# Compiler cache shared by every checkout on this machine: paths are taken relative to the
-# checkout, so a fresh clone elsewhere still hits what an earlier build compiled.
-export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
-
 # configure_and_build DIR [cmake options...]
 configure_and_build() {
   local dir=$1
   shift
-  local launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   if [ ! -f "$here/$dir/build.ninja" ]; then
-    cmake -S "$here" -B "$here/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
+    cmake -S "$here" -B "$here/$dir" -G Ninja "$@" >/dev/null
   fi
   cmake --build "$here/$dir" -j "$(nproc)"
 }
