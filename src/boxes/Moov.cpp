@@ -206,28 +206,33 @@ std::unique_ptr<Moov> Moov::createMoovWithVideoRequest(const AtomCreationRequest
   const double videoFPS = videoTrackFPS();
   const double audioFPS = audioTrackFPS();
   const double movieTimeScale = mvhd->timescale;
-  bool movieDurationSet = false;
-  uint32_t longestAudio = 0;
+  bool videoBuilt = false;
+  bool audioBuilt = false;
+  uint32_t audioDuration = 0;
   for (const auto& reference : tracks) {
     std::unique_ptr<Trak> track;
     uint32_t duration = 0;
-    if (reference->trackType == kVideo) {
+    // One request describes the samples of one track. A second track of the same type (the
+    // still picture of a motion photo, a commentary sound) has its own sample description, so
+    // pointing it at these samples would only add a track that cannot be decoded.
+    if (reference->trackType == kVideo && !videoBuilt) {
       track = reference->createTrackWithRequest(videoRequest);
       duration = qvr::truncateToUInt32(track->sampleCount / videoFPS * movieTimeScale);
       mvhd->setDuration(duration);
-      movieDurationSet = true;
-    } else if (reference->trackType == kAudio) {
+      videoBuilt = true;
+    } else if (reference->trackType == kAudio && !audioBuilt) {
       track = reference->createTrackWithRequest(andAudioRequest);
       duration = qvr::truncateToUInt32(track->sampleCount / audioFPS * movieTimeScale);
-      longestAudio = std::max(longestAudio, duration);
+      audioDuration = duration;
+      audioBuilt = true;
     } else {
-      continue;  // timecode, metadata and other tracks are not rebuilt
+      continue;  // timecode, metadata, further tracks of a type already rebuilt
     }
     track->setDuration(duration);
     n->tracks.push_back(std::move(track));
   }
   // A movie without video still needs a complete header: it lasts as long as its sound.
-  if (!movieDurationSet) mvhd->setDuration(longestAudio);
+  if (!videoBuilt) mvhd->setDuration(audioDuration);
 
   uint64_t total = 8 + mvhd->writeableData.size();
   for (const auto& track : n->tracks) total += track->writeableData.size();

@@ -86,6 +86,34 @@ TEST(CameraFiles, ParseWithTheValuesTheirWritersRecorded) {
   }
 }
 
+// A motion photo: the movie's pictures, a full-size still and two metadata tracks. Only the
+// movie's own track is rebuilt, with its own sample description.
+TEST(CameraFiles, MotionPhotoKeepsOnlyItsMovieTrack) {
+  auto moov = parseFile(testsupport::sharedDir() + "/corpus/pixel_motionphoto_2hevc.mp4");
+  if (!moov) GTEST_SKIP() << "corpus missing";
+  size_t videoTracks = 0;
+  for (const auto& t : moov->tracks) videoTracks += t->trackType == 1;
+  ASSERT_EQ(videoTracks, 2u);
+
+  AtomCreationRequest video;
+  video.requestType = AtomCreationRequest::kVideoRequest;
+  video.timeScale = moov->videoTrackTimeScale();
+  video.FPS = moov->videoTrackFPS();
+  for (uint32_t i = 0; i < 10; ++i) {
+    video.stszEntries.push_back(5000);
+    video.stcoEntries.push_back(40 + 5000ull * i);
+  }
+  video.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, 1, 1));
+  auto rebuilt = moov->createMoovWithVideoRequest(video, AtomCreationRequest());
+  ASSERT_TRUE(rebuilt);
+  ASSERT_EQ(rebuilt->tracks.size(), 1u);
+  EXPECT_EQ(rebuilt->tracks[0]->trackType, 1);
+  EXPECT_EQ(rebuilt->getResolution(), "1024x768");
+  const Bytes data = rebuilt->convertSelfToData();
+  EXPECT_EQ(data.size(), rebuilt->size);
+  EXPECT_EQ(checkSizes(data.data(), data.size(), nullptr), "");
+}
+
 TEST(CameraFiles, HevcTrackCodeDiffersFromTheFileLevelCode) {
   auto moov = parseFile(testsupport::sharedDir() + "/corpus/apple_hevc_main10_moovfirst.mp4");
   if (!moov) GTEST_SKIP() << "corpus missing";

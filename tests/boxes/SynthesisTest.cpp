@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "MovieTreeBuilder.h"
 #include "boxes/AtomCreationRequest.h"
 #include "boxes/Ctts.h"
@@ -99,6 +101,49 @@ TEST(MovieSynthesis, KeepsVideoAndAudioInReferenceOrderWithTheirDurations) {
                                              "stsz", "co64", "trak", "tkhd", "mdia", "mdhd", "hdlr", "minf", "smhd",
                                              "hdlr", "dinf", "dref", "stbl", "stsd", "stts", "stsc", "stsz", "co64"};
   EXPECT_EQ(types, expected);
+}
+
+// One request carries the samples of one track: a second video track (a motion photo's still)
+// or a second sound track keeps its own sample description, which does not fit those samples.
+TEST(MovieSynthesis, OnlyTheFirstTrackOfEachTypeIsRebuilt) {
+  auto reference = parse(box("moov", {mvhd(600, 1), videoTrak(1, 30, 600, 20), sowtTrak(2, 48000, 48000, 1024),
+                                      videoTrak(3, 1, 90000, 42000), sowtTrak(4, 44100, 44100, 441)}));
+  ASSERT_TRUE(reference);
+  ASSERT_EQ(reference->tracks.size(), 4u);
+  const uint64_t stillDuration = reference->tracks[2]->tkhd->duration;
+  const uint64_t secondSoundDuration = reference->tracks[3]->tkhd->duration;
+
+  auto moov =
+      reference->createMoovWithVideoRequest(videoRequest(60, 600, 30.0), audioRequest(20, 1024, 48000, 48000.0));
+  ASSERT_TRUE(moov);
+  ASSERT_EQ(moov->tracks.size(), 2u);
+  EXPECT_EQ(moov->tracks[0]->trackType, 1);
+  EXPECT_EQ(moov->tracks[0]->tkhd, reference->tracks[0]->tkhd);
+  EXPECT_EQ(moov->tracks[1]->trackType, 2);
+  EXPECT_EQ(moov->tracks[1]->tkhd, reference->tracks[1]->tkhd);
+
+  // Durations come from the first tracks alone; the left-out tracks' headers are untouched.
+  EXPECT_EQ(moov->mvhd->duration, 1200u);  // 60 samples at 30 per second in a 600 time scale
+  EXPECT_EQ(moov->tracks[0]->tkhd->duration, 1200u);
+  EXPECT_EQ(moov->tracks[1]->tkhd->duration, 256u);  // 20480 frames at 48 kHz
+  EXPECT_EQ(reference->tracks[2]->tkhd->duration, stillDuration);
+  EXPECT_EQ(reference->tracks[3]->tkhd->duration, secondSoundDuration);
+
+  std::vector<std::string> types = layoutOf(*moov);
+  EXPECT_EQ(std::count(types.begin(), types.end(), "trak"), 2);
+  EXPECT_EQ(std::count(types.begin(), types.end(), "stsd"), 2);
+}
+
+// A sound-only reference with two sound tracks: one rebuilt track, and the movie lasts as long as it.
+TEST(MovieSynthesis, SecondSoundTrackOfASoundOnlyReferenceIsLeftOut) {
+  auto reference = parse(box("moov", {mvhd(600, 1), sowtTrak(1, 48000, 48000, 1000), sowtTrak(2, 8000, 8000, 80)}));
+  ASSERT_TRUE(reference);
+  auto moov = reference->createMoovWithVideoRequest(AtomCreationRequest(), audioRequest(96, 1000, 48000, 48000.0));
+  ASSERT_TRUE(moov);
+  ASSERT_EQ(moov->tracks.size(), 1u);
+  EXPECT_EQ(moov->tracks[0]->tkhd, reference->tracks[0]->tkhd);
+  EXPECT_EQ(moov->mvhd->duration, 1200u);
+  layoutOf(*moov);
 }
 
 TEST(MovieSynthesis, SampleDurationsComeFromTheRequest) {

@@ -419,8 +419,15 @@ TEST_P(HevcCameraFile, RecordingWithoutItsMovieBoxIsRepaired) {
   json s = score(original, tmp.file("out" + ext));
   ASSERT_FALSE(s.is_discarded());
   EXPECT_GE(s["video"].value("recovered_pct", 0.0), 99.0) << s.value("summary", "");
+  EXPECT_EQ(s.value("decode_errors", -1), 0) << s.value("summary", "");
+  // The recovered pictures make one video track, however many the reference had.
+  auto streams = json::parse(runCommand("ffprobe -v error -select_streams v -show_entries stream=index -of json " +
+                                        shellQuote(tmp.file("out" + ext)))
+                                 .output,
+                             nullptr, false);
+  ASSERT_FALSE(streams.is_discarded());
+  EXPECT_EQ(streams.value("streams", json::array()).size(), 1u);
   if (!cf.foreignStill) {
-    EXPECT_EQ(s.value("decode_errors", -1), 0) << s.value("summary", "");
     EXPECT_EQ(s["video"].value("foreign_frames", -1), 0);
   }
   const auto before = videoOnly(packets(original));
