@@ -7,6 +7,7 @@
 
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
+#include "repair/AacFramePrecheck.h"
 
 namespace qvr {
 
@@ -45,8 +46,12 @@ bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const ui
 }
 
 AacFrameSearch::AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bool>& pause,
-                               const std::atomic<bool>& stop, size_t sliceLength)
-    : config_(std::move(config)), pause_(pause), stop_(stop), sliceLength_(std::max<size_t>(sliceLength, 1)) {}
+                               const std::atomic<bool>& stop, size_t sliceLength, Precheck precheck)
+    : config_(std::move(config)),
+      pause_(pause),
+      stop_(stop),
+      sliceLength_(std::max<size_t>(sliceLength, 1)),
+      precheck_(precheck) {}
 
 std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, uint64_t offset, uint64_t size) {
   std::vector<AacFrame> frames;
@@ -68,13 +73,45 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
   const int expectedElement = channelLayout == 0 || channelLayout > 7 ? -1 : channelLayout == 2 ? 1 : 0;
   auto opensWithExpectedElement = [&](uint8_t first) { return expectedElement < 0 || (first >> 5) == expectedElement; };
 
+  // A refused window may be passed over only when skipping its decode leaves the decoder as the
+  // decode would: the decoder must already be in the state a refusal leaves it in (a fresh one is),
+  // and the first channel element it remembers must be known.
+  std::optional<AacFramePrecheck> precheck;
+  if (precheck_ != Precheck::kOff) precheck = AacFramePrecheck::forConfiguration(config);
+  int remembered = AacFramePrecheck::kNoneYet;
+  bool settled = true;
+  // Per first byte, for the element the handle remembers: refused (or zero) by that byte alone.
+  bool skippableAfter[3][256] = {};
+  if (precheck && precheck_ == Precheck::kOn) {
+    for (int element : {AacFramePrecheck::kSce, AacFramePrecheck::kCpe, AacFramePrecheck::kLfe}) {
+      for (int b = 0; b < 256; ++b) {
+        const uint8_t byte = static_cast<uint8_t>(b);
+        const int tableIndex = element == AacFramePrecheck::kLfe ? 2 : element;
+        skippableAfter[tableIndex][b] = b == 0 || precheck->refusedByFirstByte(byte, element, expectedElement);
+      }
+    }
+  }
+  auto skippableFor = [&](int element) -> const bool* {
+    if (!precheck || precheck_ != Precheck::kOn) return nullptr;
+    if (element == AacFramePrecheck::kSce) return skippableAfter[0];
+    if (element == AacFramePrecheck::kCpe) return skippableAfter[1];
+    if (element == AacFramePrecheck::kLfe) return skippableAfter[2];
+    return nullptr;
+  };
+  const bool* skippable = skippableFor(remembered);
+
   std::vector<uint8_t> slice;
   uint64_t sliceStart = 0;  // region-relative
   uint64_t sliceEnd = 0;    // positions below this are searched from the current slice
   std::vector<uint8_t> window(kWindowLength + kWindowPadding, 0);
   uint64_t p = 0;
+  uint64_t sincePausePoint = 255;
   while (true) {
-    if (!pausePoint(pause_, stop_)) return std::nullopt;
+    // The flags are looked at every few hundred positions: a false start costs only nanoseconds.
+    if (++sincePausePoint >= 256) {
+      sincePausePoint = 0;
+      if (!pausePoint(pause_, stop_)) return std::nullopt;
+    }
     if (p >= sliceEnd) {
       // Next slice: its positions plus one window beyond, all zero where the file has no bytes.
       sliceStart = p;
@@ -84,15 +121,39 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       handle.readAt(offset + sliceStart, slice.data(), slice.size());
       sliceEnd = sliceStart + positions;
     }
+    if (skippable != nullptr && settled) {
+      // Pass over the run of positions whose first byte alone gets them refused (or that hold a
+      // zero byte), without the per-position bookkeeping.
+      const uint8_t* base = slice.data() - sliceStart;
+      const uint64_t stopAt = std::min<uint64_t>({sliceEnd, size, p + 4096});
+      const uint64_t from = p;
+      while (p < stopAt && skippable[base[p]]) ++p;
+      if (p != from) {
+        windowsRefused_ += p - from;
+        if (p >= size) break;
+        continue;
+      }
+    }
     const uint8_t* at = slice.data() + (p - sliceStart);
     size_t length = static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - p));
     bool accepted = false;
     NeAACDecFrameInfo info{};
     if (at[0] != 0) {
+      AacFramePrecheck::Verdict verdict;
+      verdict.reached = AacFramePrecheck::kUnknown;
+      if (precheck) verdict = precheck->examine(at, length, remembered, expectedElement);
+      const bool passOver = verdict.refused && settled;
+      if (passOver && precheck_ == Precheck::kOn) {
+        ++windowsRefused_;
+        ++p;
+        if (p >= size) break;
+        continue;
+      }
       std::memcpy(window.data(), at, length);
       std::memset(window.data() + length, 0, window.size() - length);
       ++decodeCalls_;
       void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
+      bool replaced = false;
       if (info.error == kChannelConfigurationChanged) {
         NeAACDecConfigurationPtr old = NeAACDecGetCurrentConfiguration(decoder.handle);
         NeAACDecConfiguration saved = *old;
@@ -117,6 +178,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
           } else {
             NeAACDecClose(decoder.handle);
             decoder.handle = fresh;
+            replaced = true;
             std::memcpy(window.data(), at, length);
             std::memset(window.data() + length, 0, window.size() - length);
             ++decodeCalls_;
@@ -127,6 +189,27 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
         }
       } else {
         accepted = out != nullptr;
+      }
+      if (passOver && (accepted || replaced || info.error == 0)) ++mispredictions_;
+      // What the handle now remembers, and whether it is in the state a refusal leaves.
+      if (replaced) {
+        // The window opens with the expected element, which the fresh decoder took as its first.
+        remembered = expectedElement;
+      } else if (verdict.reached == AacFramePrecheck::kUnknown) {
+        if (remembered == AacFramePrecheck::kNoneYet) remembered = AacFramePrecheck::kUnknown;
+      } else if (verdict.reached != AacFramePrecheck::kNoneYet) {
+        // The element was taken as the first unless the handle already remembered another, which
+        // would have been refused with a configuration change.
+        if (remembered == AacFramePrecheck::kNoneYet ||
+            (remembered == AacFramePrecheck::kUnknown && info.error != kChannelConfigurationChanged)) {
+          remembered = verdict.reached;
+        }
+      }
+      skippable = skippableFor(remembered);
+      if (out != nullptr) {
+        settled = false;
+      } else if (info.error != 0) {
+        settled = true;
       }
     }
     if (accepted && info.bytesconsumed > 0) {

@@ -24,8 +24,12 @@ class AacFrameSearch {
   static constexpr size_t kDefaultSliceLength = 8u << 20;
 
   // `config` are the reference's decoder-specific information bytes (the first two are used).
+  // How windows the decoder is known to refuse are treated. kOff decodes every window; kVerify
+  // decodes them too and counts those the decoder did not refuse (a test of the prediction).
+  enum class Precheck { kOn, kOff, kVerify };
+
   AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bool>& pause, const std::atomic<bool>& stop,
-                 size_t sliceLength = kDefaultSliceLength);
+                 size_t sliceLength = kDefaultSliceLength, Precheck precheck = Precheck::kOn);
 
   // Frames of [offset, offset + size), in offset order; none when stopped during the search.
   // A large region is read in slices of `sliceLength` bytes (plus one window of overlap), which
@@ -36,15 +40,21 @@ class AacFrameSearch {
   // one frame: the test that a video chunk is followed by audio.
   static bool decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length);
 
-  // Decode calls made so far (diagnostics and tests).
+  // Decode calls made so far, windows passed over as refused, and (kVerify) refusals the decoder
+  // contradicted (diagnostics and tests).
   uint64_t decodeCalls() const { return decodeCalls_; }
+  uint64_t windowsRefused() const { return windowsRefused_; }
+  uint64_t mispredictions() const { return mispredictions_; }
 
  private:
   std::vector<uint8_t> config_;
   const std::atomic<bool>& pause_;
   const std::atomic<bool>& stop_;
   size_t sliceLength_;
+  Precheck precheck_;
   uint64_t decodeCalls_ = 0;
+  uint64_t windowsRefused_ = 0;
+  uint64_t mispredictions_ = 0;
 };
 
 }  // namespace qvr
