@@ -209,7 +209,9 @@ void RepairFileAvi::searchChunks(ReadHandle& in) {
   const uint64_t S = in.size();
   const uint64_t end = std::min(S, kSearchLimit);
   searchedFirst2GiBOnly_ = S > kSearchLimit;
-  BufferedReader reader(in, kSearchBuffer);
+  // In place: the pages the search reads stay mapped for the copy, which then writes them out
+  // without reading the file a second time.
+  BufferedReader reader(in, kSearchBuffer, true);
 
   for (uint64_t pos = 0; pos < end; pos += kSearchStep) {
     if (!qvr::pausePoint(pauseRepairingAVI, stopflag)) return;

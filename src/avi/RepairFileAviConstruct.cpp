@@ -15,8 +15,10 @@ using qvr::WriteHandle;
 
 namespace {
 
-// Chunks are gathered into one buffer and written in large pieces; it holds the largest chunk.
-constexpr size_t kCopyBuffer = 16u << 20;
+// Chunks are copied in batches, gathered into few writes; between batches the job looks at its
+// pause and stop flags.
+constexpr size_t kCopyBatchChunks = 1024;
+constexpr uint64_t kCopyBatchBytes = 16u << 20;
 // The size of the main header as the rebuilt layout places it.
 constexpr uint32_t kAvihSize = 56;
 constexpr uint32_t kStrhSize = 56;
@@ -132,25 +134,26 @@ bool RepairFileAvi::writeIndexEntries(WriteHandle& out, const std::vector<uint64
 
 bool RepairFileAvi::copyChunks(ReadHandle& in, WriteHandle& out, const std::vector<uint64_t>& offsets,
                                const std::vector<uint64_t>& sizes, uint64_t count) {
-  std::vector<uint8_t> buffer(kCopyBuffer);
-  size_t filled = 0;
+  std::vector<WriteHandle::Range> batch;
+  uint64_t batchBytes = 0;
   for (uint64_t i = 1; i <= count; ++i) {
+    batch.push_back({offsets[i], sizes[i] + 8});
+    batchBytes += sizes[i] + 8;
+    if (i < count && batch.size() < kCopyBatchChunks && batchBytes < kCopyBatchBytes) continue;
     if (!qvr::pausePoint(pauseRepairingAVI, stopflag)) return false;
-    const size_t length = static_cast<size_t>(sizes[i] + 8);
-    if (filled + length > buffer.size()) {
-      if (!out.write(buffer.data(), filled)) return false;
-      filled = 0;
+    // A short chunk would shift every later chunk away from its index entry: the part the source
+    // cannot supply is written as zeros.
+    uint64_t supplied = 0;
+    if (!out.copyFrom(in, batch, &supplied)) return false;
+    if (supplied < batchBytes) {
+      qvr::log("Read error in %s: %llu bytes of the chunks from %llu on were written as zeros", in.path().c_str(),
+               static_cast<unsigned long long>(batchBytes - supplied),
+               static_cast<unsigned long long>(batch.front().offset));
     }
-    size_t got = in.readAt(offsets[i], buffer.data() + filled, length);
-    if (got < length) {
-      // A short chunk would shift every later chunk away from its index entry; keep the place.
-      qvr::log("Read error in %s: chunk at %llu gave %zu of %zu bytes", in.path().c_str(),
-               static_cast<unsigned long long>(offsets[i]), got, length);
-      std::memset(buffer.data() + filled + got, 0, length - got);
-    }
-    filled += length;
+    batch.clear();
+    batchBytes = 0;
   }
-  return out.write(buffer.data(), filled);
+  return true;
 }
 
 void RepairFileAvi::constructRIFFListWithFileHandle(ReadHandle& in, const std::string& outputPath) {
