@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@ class VPS_265;
 class SPS_265;
 class PPS_265;
 namespace qvr {
+class AacSearchQueue;
 class ReadHandle;
 class BufferedReader;
 class WriteHandle;
@@ -133,7 +135,10 @@ class RepairFile {
   void sendTask(const std::string& task);
   void sendProgress(int32_t percentage);
   void sendMoveBack();
-  void recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCodec, uint64_t nextVideoOffset);
+  void recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffset);
+  // Takes the AAC chunks whose searches have finished, in the order they were queued; `all` waits
+  // for every one.
+  void collectAudioChunks(bool all);
   uint32_t pcmFrameBytes() const;
   bool acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& handle, uint64_t fileSize,
                            uint64_t audioCodec) const;
@@ -148,6 +153,16 @@ class RepairFile {
   uint32_t audioChunkNumber_ = 0;
   uint32_t sampleSkip_ = 0;
   bool leadingRegionSearched_ = false;
+  // AAC regions being searched beside the scan: where each chunk goes in `sampleArray` (an empty
+  // chunk holds its place), and the leading region's search queued with the first gap.
+  struct PendingAudioChunk {
+    size_t chunkIndex = 0;
+    size_t ticket = 0;
+    std::optional<size_t> leadingTicket;
+  };
+  qvr::AacSearchQueue* aacSearches_ = nullptr;  // owned by the scan
+  std::deque<PendingAudioChunk> pendingAudio_;
+  SampleChunk leadingAudio_;
   // What the single-unit acceptance compares a lone picture with.
   std::vector<uint8_t> aacConfig_;
   int32_t maxFrameNum_ = 0;

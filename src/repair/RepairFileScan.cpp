@@ -15,6 +15,7 @@
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
 #include "repair/AacFrameSearch.h"
+#include "repair/AacSearchQueue.h"
 #include "repair/RepairFile.h"
 
 namespace {
@@ -238,7 +239,7 @@ std::optional<SampleChunk> RepairFile::analyseAACInFileHandle(qvr::ReadHandle& h
   return chunk;
 }
 
-void RepairFile::recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCodec, uint64_t nextVideoOffset) {
+void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffset) {
   const Sample& last = *videoSampleArray.back();
   const uint64_t end = last.sampleOffset + last.sampleSize;
   if (nextVideoOffset <= end) return;
@@ -257,24 +258,58 @@ void RepairFile::recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCode
     audioSampleArray.push_back(sample);
     return;
   }
-  if (audioCodec != 1002) return;
-  if (audioSampleArray.empty() && videoSampleCount != 0 && !leadingRegionSearched_) {
-    // The region before the first video chunk yields the same frames whenever it is searched.
+  if (audioCodec != 1002 || aacSearches_ == nullptr) return;
+  // Searched beside the scan: the chunk's place is held by an empty chunk until its frames come.
+  PendingAudioChunk pending;
+  if (videoSampleCount != 0 && !leadingRegionSearched_) {
+    // The region before the first video chunk yields the same frames whenever it is searched;
+    // they are used when no audio has been found before this gap.
     leadingRegionSearched_ = true;
-    auto leading = analyseAACInFileHandle(handle, 0, videoSampleArray.front()->sampleOffset);
-    if (leading && !leading->empty()) {
-      ++audioChunkNumber_;
-      recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(leading->size()));
-      audioSampleArray.insert(audioSampleArray.end(), leading->begin(), leading->end());
-      sampleArray.insert(sampleArray.begin(), std::move(*leading));
-    }
+    pending.leadingTicket = aacSearches_->submit(0, videoSampleArray.front()->sampleOffset);
   }
-  auto frames = analyseAACInFileHandle(handle, end, gap);
-  if (frames && !frames->empty()) {
-    ++audioChunkNumber_;
-    recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(frames->size()));
-    audioSampleArray.insert(audioSampleArray.end(), frames->begin(), frames->end());
-    sampleArray.push_back(std::move(*frames));
+  pending.ticket = aacSearches_->submit(end, gap);
+  pending.chunkIndex = sampleArray.size();
+  sampleArray.emplace_back();
+  pendingAudio_.push_back(pending);
+  collectAudioChunks(false);
+}
+
+void RepairFile::collectAudioChunks(bool all) {
+  // Bounds the frames and regions held while the scan runs ahead.
+  constexpr size_t kMostPending = 32;
+  auto toChunk = [](const std::vector<qvr::AacFrame>& frames) {
+    SampleChunk chunk;
+    chunk.reserve(frames.size());
+    for (const qvr::AacFrame& f : frames) {
+      chunk.push_back(Sample::initWithSampleType(kSampleTypeAAC, f.offset, f.size, nullptr));
+    }
+    return chunk;
+  };
+  while (!pendingAudio_.empty() && aacSearches_ != nullptr) {
+    const PendingAudioChunk& next = pendingAudio_.front();
+    const bool wait = all || pendingAudio_.size() > kMostPending;
+    if (!wait &&
+        (!aacSearches_->ready(next.ticket) || (next.leadingTicket && !aacSearches_->ready(*next.leadingTicket)))) {
+      return;
+    }
+    if (next.leadingTicket) {
+      auto leading = aacSearches_->take(*next.leadingTicket);
+      if (audioSampleArray.empty() && leading && !leading->empty()) {
+        leadingAudio_ = toChunk(*leading);
+        ++audioChunkNumber_;
+        recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(leadingAudio_.size()));
+        audioSampleArray.insert(audioSampleArray.end(), leadingAudio_.begin(), leadingAudio_.end());
+      }
+    }
+    auto frames = aacSearches_->take(next.ticket);
+    if (frames && !frames->empty()) {
+      SampleChunk chunk = toChunk(*frames);
+      ++audioChunkNumber_;
+      recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(chunk.size()));
+      audioSampleArray.insert(audioSampleArray.end(), chunk.begin(), chunk.end());
+      sampleArray[next.chunkIndex] = std::move(chunk);
+    }
+    pendingAudio_.pop_front();
   }
 }
 
@@ -315,6 +350,22 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
   largestVideoSample_ = 0;
   sendTask(kTaskLocating);
 
+  pendingAudio_.clear();
+  leadingAudio_.clear();
+  std::unique_ptr<qvr::AacSearchQueue> searches;
+  if (audioCodec == 1002 && S > 0 && !aacConfig_.empty()) {
+    searches = std::make_unique<qvr::AacSearchQueue>(file.filePath, aacConfig_, pauseRepairing, stopflag,
+                                                     qvr::AacSearchQueue::defaultWorkers());
+  }
+  aacSearches_ = searches.get();
+  struct ForgetQueue {
+    RepairFile& job;
+    ~ForgetQueue() {
+      job.aacSearches_ = nullptr;
+      job.pendingAudio_.clear();
+    }
+  } forgetQueue{*this};
+
   if (S > 0) {
     qvr::BufferedReader reader(*handle, kScanBufferSize);
     uint64_t offset = 0;
@@ -335,7 +386,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
         if (++offset >= S) break;
         continue;
       }
-      if (!videoSampleArray.empty()) recoverAudioBetween(*handle, audioCodec, run.front()->sampleOffset);
+      if (!videoSampleArray.empty()) recoverAudioBetween(audioCodec, run.front()->sampleOffset);
       ++videoChunkNumber_;
       videoSampleCount += sampleCount;
       recordSampleToChunk(videoStsc_, videoChunkNumber_, sampleCount);
@@ -348,6 +399,14 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     }
   }
   if (stopflag) return;
+  if (aacSearches_ != nullptr) {
+    collectAudioChunks(true);
+    if (stopflag) return;
+    // Places held for regions without frames are dropped; the leading region's chunk goes first.
+    std::erase_if(sampleArray, [](const SampleChunk& chunk) { return chunk.empty(); });
+    if (!leadingAudio_.empty()) sampleArray.insert(sampleArray.begin(), std::move(leadingAudio_));
+    leadingAudio_.clear();
+  }
   audioRequest = std::make_unique<AtomCreationRequest>();
   audioRequest->requestType = AtomCreationRequest::kAudioRequest;
   audioRequest->stscEntries = audioStsc_;

@@ -9,6 +9,7 @@
 #include "foundation/FileHandle.h"
 #include "repair/AacFramePrecheck.h"
 #include "repair/AacFrameSearch.h"
+#include "repair/AacSearchQueue.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -153,6 +154,34 @@ TEST(AacFrameSearch, RefusalsAreNeverContradictedByTheDecoderOnRandomBytes) {
       EXPECT_EQ(decodeAll.frames[i].size, passOver.frames[i].size);
     }
   }
+}
+
+// Regions searched on the queue's workers give, ticket by ticket, what a search on the caller's
+// thread gives; a stopped job gives none.
+TEST(AacSearchQueue, ResultsComeByTicketAsIfSearchedInTurn) {
+  testsupport::TempDir dir;
+  std::mt19937 rng(99);
+  const std::string path = dir.file("random.bin");
+  testsupport::writeFile(path, randomBytes(rng, 400000));
+  const std::vector<uint8_t> config = {0x11, 0x90};
+  std::atomic<bool> pause{false};
+  std::atomic<bool> stop{false};
+  const std::vector<std::pair<uint64_t, uint64_t>> regions = {
+      {0, 50000}, {50000, 0}, {123, 90000}, {200000, 150000}, {399000, 5000}};
+  qvr::AacSearchQueue queue(path, config, pause, stop, 3);
+  std::vector<size_t> tickets;
+  for (auto [offset, size] : regions) tickets.push_back(queue.submit(offset, size));
+  auto handle = qvr::ReadHandle::open(path);
+  for (size_t i = 0; i < regions.size(); ++i) {
+    AacFrameSearch direct(config, pause, stop);
+    auto expected = direct.search(*handle, regions[i].first, regions[i].second);
+    auto got = queue.take(tickets[i]);
+    ASSERT_TRUE(expected && got);
+    ASSERT_EQ(expected->size(), got->size()) << "region " << i;
+    for (size_t k = 0; k < got->size(); ++k) EXPECT_EQ((*expected)[k].offset, (*got)[k].offset);
+  }
+  stop = true;
+  EXPECT_FALSE(queue.take(queue.submit(0, 300000)).has_value());
 }
 
 TEST(AacFramePrecheck, ModelsOnlyLowComplexityAtStandardRatesWithAChannelLayout) {

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "repair/AacFrameSearch.h"
+
+namespace qvr {
+
+// Runs the AAC frame searches of a scan on worker threads, so that the scan goes on looking for
+// video while the regions behind it are searched. Every search opens its own decoder, so a region's
+// frames do not depend on when or where it is searched; the scan takes the results in the order it
+// submitted them.
+class AacSearchQueue {
+ public:
+  AacSearchQueue(std::string path, std::vector<uint8_t> config, const std::atomic<bool>& pause,
+                 const std::atomic<bool>& stop, unsigned workers);
+  // Searches not yet started are dropped; running ones end (at once when the job is stopped).
+  ~AacSearchQueue();
+  AacSearchQueue(const AacSearchQueue&) = delete;
+  AacSearchQueue& operator=(const AacSearchQueue&) = delete;
+
+  // Queues the search of [offset, offset + size) and returns its ticket.
+  size_t submit(uint64_t offset, uint64_t size);
+  bool ready(size_t ticket);
+  // The frames of a ticket's region (none when the job was stopped), waiting for them if needed.
+  // Each ticket is taken once.
+  std::optional<std::vector<AacFrame>> take(size_t ticket);
+
+  // Worker threads worth running beside the scan on this machine.
+  static unsigned defaultWorkers();
+
+ private:
+  struct Task {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    bool done = false;
+    bool taken = false;
+    bool stopped = false;  // the job was stopped during the search
+    std::vector<AacFrame> frames;
+  };
+
+  void work();
+
+  const std::string path_;
+  const std::vector<uint8_t> config_;
+  const std::atomic<bool>& pause_;
+  const std::atomic<bool>& stop_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Task> tasks_;  // by ticket - firstTicket_
+  size_t firstTicket_ = 0;
+  size_t nextToStart_ = 0;  // ticket
+  bool closing_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace qvr
