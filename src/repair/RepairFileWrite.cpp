@@ -20,8 +20,7 @@
 #include "repair/RepairFile.h"
 
 namespace {
-constexpr size_t kCopyBufferSize = 8u << 20;
-constexpr size_t kCopyPiece = kCopyBufferSize / 2;
+constexpr uint64_t kCopyPiece = 16u << 20;
 constexpr uint64_t kMdatHeaderSize = 16;
 
 const Stbl* videoTable(const File& file) {
@@ -125,17 +124,12 @@ bool RepairFile::writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in) {
   fileSize1 = out.offset();
   sendTask(kTaskWriting);
 
-  qvr::BufferedReader reader(in, kCopyBufferSize);
   uint64_t copyStart = 0;
   uint64_t copyLength = 0;
+  // Bytes past the end of the damaged file (the cut-off tail of the last unit) are written as
+  // zeros, so every sample is as long as its table says.
   auto copyRange = [&](uint64_t at, uint64_t length) {
-    while (length > 0) {
-      size_t piece = static_cast<size_t>(std::min<uint64_t>(length, kCopyPiece));
-      if (!out.write(reader.window(at, piece), piece)) break;
-      at += piece;
-      length -= piece;
-    }
-    if (out.failed()) {
+    if (!out.copyFrom(in, at, length)) {
       sendErrorWithCode(static_cast<int32_t>(qvr::kErrorCannotWrite), qvr::kCannotWriteReason);
       return false;
     }
@@ -174,10 +168,8 @@ bool RepairFile::writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in) {
         default:
           break;
       }
-      // Samples that lie back to back in the damaged file are copied as one range, in pieces of
-      // up to 4 MiB straight from the read buffer (large writes skip the write buffer). Bytes past
-      // the end of the damaged file (the cut-off tail of the last unit) read as zeros, so every
-      // sample is as long as its table says.
+      // Samples that lie back to back in the damaged file are copied as one range (inside the
+      // kernel where the files allow it), up to a size that keeps the stop flag looked at often.
       if (copyLength > 0 && (sample->sampleOffset != copyStart + copyLength || copyLength >= kCopyPiece)) {
         if (!copyRange(copyStart, copyLength)) return false;
         copyLength = 0;
