@@ -22,6 +22,9 @@ constexpr uint64_t kWriteBackStep = 4u << 20;
 // A gathered write from a mapping takes up to this many bytes or IOV_MAX pieces.
 constexpr size_t kGatherBytes = 4u << 20;
 constexpr size_t kGatherPieces = IOV_MAX;
+// Unmapped sources: ranges shorter than this are read into the write buffer, longer ones copied
+// inside the kernel, whose cost per call outweighs the copy it saves below about this size.
+constexpr uint64_t kSmallCopy = 64u << 10;
 // Written in place of bytes a source cannot supply.
 const uint8_t kZeros[64u << 10] = {};
 
@@ -314,8 +317,16 @@ bool WriteHandle::copyFrom(ReadHandle& source, const std::vector<Range>& ranges,
     uint64_t copied = available;
     if (map && available > 0) {
       if (!add(map + range.offset, available, &source, range.offset)) return false;
-    } else if (available > 0) {
+    } else if (available > 0 && available < kSmallCopy) {
+      // Small pieces gather in the write buffer: a kernel copy each would cost more.
       if (!flush()) return false;
+      if (buffer_.size() + available > kWriteBufferSize && !flushBuffer()) return false;
+      const size_t at = buffer_.size();
+      buffer_.resize(at + static_cast<size_t>(available));
+      copied = source.readAt(range.offset, buffer_.data() + at, static_cast<size_t>(available));
+      buffer_.resize(at + static_cast<size_t>(copied));
+    } else if (available > 0) {
+      if (!flush() || !flushBuffer()) return false;
       copied = copyInKernel(source, range.offset, available);
       if (copied < available && !failed_)
         copied += copyThroughMemory(source, range.offset + copied, available - copied);
@@ -324,7 +335,7 @@ bool WriteHandle::copyFrom(ReadHandle& source, const std::vector<Range>& ranges,
     got += copied;
     if (!add(kZeros, range.length - copied, nullptr, 0)) return false;
   }
-  if (!flush()) return false;
+  if (!flush() || !flushBuffer()) return false;
   offset_ = written_;
   if (supplied) *supplied = got - shortfall;
   return true;
@@ -334,6 +345,7 @@ bool WriteHandle::copyFrom(ReadHandle& source, const std::vector<Range>& ranges,
 // that fails) goes on piece by piece through memory, which tells the two apart: the first ends as
 // zeros (counted in `shortfall`), the second as a failure.
 bool WriteHandle::writeGathered(const std::vector<Piece>& pieces, uint64_t& shortfall) {
+  if (!flushBuffer()) return false;  // bytes gathered there come first
   std::vector<iovec> iov(pieces.size());
   for (size_t i = 0; i < pieces.size(); ++i) iov[i] = {const_cast<uint8_t*>(pieces[i].data), pieces[i].length};
   size_t first = 0;
