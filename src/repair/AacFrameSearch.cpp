@@ -12,9 +12,16 @@
 namespace qvr {
 
 namespace {
-// The library's "Unexpected channel configuration change": the one error that is answered with a
-// fresh decoder carrying the old one's configuration.
+// The library's "Unexpected channel configuration change", answered with a fresh decoder.
 constexpr unsigned char kChannelConfigurationChanged = 21;
+// A false frame start can make the decoder expect SBR data (it sets that up once and for all) for a
+// channel element it had set up without it: every real frame after it is then refused with one of
+// these. They are answered like a configuration change.
+constexpr unsigned char kSbrNotSetUp = 23;
+constexpr unsigned char kElementWithoutSbr = 25;
+bool upsetByEarlierWindows(unsigned char error) {
+  return error == kChannelConfigurationChanged || error == kSbrNotSetUp || error == kElementWithoutSbr;
+}
 constexpr unsigned long kConfigLength = 2;
 // The decoder's bit reader may look a few bytes past the length it is given.
 constexpr size_t kWindowPadding = 64;
@@ -27,9 +34,30 @@ struct Decoder {
 };
 }  // namespace
 
+bool AacFrameSearch::mayOpenFrame(const uint8_t* window, size_t length, bool zeroOpensFrames) {
+  if (length == 0) return false;
+  if (window[0] != 0) return true;
+  if (!zeroOpensFrames) return false;
+  // Even a frame of silence has a set bit within its first bytes (its end marker at the latest).
+  const size_t n = std::min<size_t>(length, kZeroRunOfNoFrame);
+  for (size_t k = 1; k < n; ++k) {
+    if (window[k] != 0) return true;
+  }
+  return false;
+}
+
+bool AacFrameSearch::zeroMayOpenFrames(const unsigned char config[2]) {
+  // A channel pair opens with the bits 001; a single channel element (and its instance tag 0 and a
+  // global gain below 128) makes a zero byte.
+  return ((config[1] >> 3) & 15) != 2;
+}
+
 bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length) {
   length = std::min(length, kWindowLength);
-  if (config.empty() || length == 0 || bytes[0] == 0) return false;
+  if (config.empty() || length == 0) return false;
+  unsigned char first[kConfigLength] = {0, 0};
+  std::memcpy(first, config.data(), std::min(config.size(), sizeof first));
+  if (!mayOpenFrame(bytes, length, zeroMayOpenFrames(first))) return false;
   Decoder decoder;
   decoder.handle = NeAACDecOpen();
   if (decoder.handle == nullptr) return false;
@@ -71,6 +99,9 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
   // other layouts of the configuration (bits 9 to 12 of the AudioSpecificConfig); any for layout 0.
   const int channelLayout = (config[1] >> 3) & 15;
   const int expectedElement = channelLayout == 0 || channelLayout > 7 ? -1 : channelLayout == 2 ? 1 : 0;
+  // Mono and multichannel frames open with a single channel element, which may make a zero byte:
+  // passing over every zero byte would lose most frames of quiet mono sound.
+  const bool zeroOpens = zeroMayOpenFrames(config);
   auto opensWithExpectedElement = [&](uint8_t first) { return expectedElement < 0 || (first >> 5) == expectedElement; };
 
   // A refused window may be passed over only when skipping its decode leaves the decoder as the
@@ -87,7 +118,8 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       for (int b = 0; b < 256; ++b) {
         const uint8_t byte = static_cast<uint8_t>(b);
         const int tableIndex = element == AacFramePrecheck::kLfe ? 2 : element;
-        skippableAfter[tableIndex][b] = b == 0 || precheck->refusedByFirstByte(byte, element, expectedElement);
+        skippableAfter[tableIndex][b] =
+            (b == 0 && !zeroOpens) || (b != 0 && precheck->refusedByFirstByte(byte, element, expectedElement));
       }
     }
   }
@@ -138,7 +170,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
     size_t length = static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - p));
     bool accepted = false;
     NeAACDecFrameInfo info{};
-    if (at[0] != 0) {
+    if (mayOpenFrame(at, length, zeroOpens)) {
       AacFramePrecheck::Verdict verdict;
       verdict.reached = AacFramePrecheck::kUnknown;
       if (precheck) verdict = precheck->examine(at, length, remembered, expectedElement);
@@ -154,7 +186,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       ++decodeCalls_;
       void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
       bool replaced = false;
-      if (info.error == kChannelConfigurationChanged) {
+      if (upsetByEarlierWindows(info.error)) {
         NeAACDecConfigurationPtr old = NeAACDecGetCurrentConfiguration(decoder.handle);
         NeAACDecConfiguration saved = *old;
         NeAACDecHandle fresh = NeAACDecOpen();

@@ -40,6 +40,12 @@ class AacFrameSearch {
   // one frame: the test that a video chunk is followed by audio.
   static bool decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length);
 
+  // Whether a window is offered to the decoder at all: not when it opens with a zero byte, unless
+  // the configuration's frames may (mono and multichannel layouts), and then not in a run of zeros.
+  static constexpr size_t kZeroRunOfNoFrame = 8;
+  static bool mayOpenFrame(const uint8_t* window, size_t length, bool zeroOpensFrames);
+  static bool zeroMayOpenFrames(const unsigned char config[2]);
+
   // Decode calls made so far, windows passed over as refused, and (kVerify) refusals the decoder
   // contradicted (diagnostics and tests).
   uint64_t decodeCalls() const { return decodeCalls_; }
