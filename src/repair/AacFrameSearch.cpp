@@ -14,14 +14,6 @@ namespace qvr {
 namespace {
 // The library's "Unexpected channel configuration change", answered with a fresh decoder.
 constexpr unsigned char kChannelConfigurationChanged = 21;
-// A false frame start can make the decoder expect SBR data (it sets that up once and for all) for a
-// channel element it had set up without it: every real frame after it is then refused with one of
-// these. They are answered like a configuration change.
-constexpr unsigned char kSbrNotSetUp = 23;
-constexpr unsigned char kElementWithoutSbr = 25;
-bool upsetByEarlierWindows(unsigned char error) {
-  return error == kChannelConfigurationChanged || error == kSbrNotSetUp || error == kElementWithoutSbr;
-}
 constexpr unsigned long kConfigLength = 2;
 // The decoder's bit reader may look a few bytes past the length it is given.
 constexpr size_t kWindowPadding = 64;
@@ -37,13 +29,9 @@ struct Decoder {
 bool AacFrameSearch::mayOpenFrame(const uint8_t* window, size_t length, bool zeroOpensFrames) {
   if (length == 0) return false;
   if (window[0] != 0) return true;
-  if (!zeroOpensFrames) return false;
-  // Even a frame of silence has a set bit within its first bytes (its end marker at the latest).
-  const size_t n = std::min<size_t>(length, kZeroRunOfNoFrame);
-  for (size_t k = 1; k < n; ++k) {
-    if (window[k] != 0) return true;
-  }
-  return false;
+  // A single channel element opening with a zero byte has a global gain below 128, which shows in
+  // the second byte unless it is 0; in a run of zeros the frame could only begin at its end.
+  return zeroOpensFrames && length >= 2 && window[1] != 0;
 }
 
 bool AacFrameSearch::zeroMayOpenFrames(const unsigned char config[2]) {
@@ -186,7 +174,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       ++decodeCalls_;
       void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
       bool replaced = false;
-      if (upsetByEarlierWindows(info.error)) {
+      if (info.error == kChannelConfigurationChanged) {
         NeAACDecConfigurationPtr old = NeAACDecGetCurrentConfiguration(decoder.handle);
         NeAACDecConfiguration saved = *old;
         NeAACDecHandle fresh = NeAACDecOpen();

@@ -41,8 +41,7 @@ class AacFrameSearch {
   static bool decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length);
 
   // Whether a window is offered to the decoder at all: not when it opens with a zero byte, unless
-  // the configuration's frames may (mono and multichannel layouts), and then not in a run of zeros.
-  static constexpr size_t kZeroRunOfNoFrame = 8;
+  // the configuration's frames may (mono and multichannel layouts) and the next byte is not zero.
   static bool mayOpenFrame(const uint8_t* window, size_t length, bool zeroOpensFrames);
   static bool zeroMayOpenFrames(const unsigned char config[2]);
 

@@ -275,8 +275,9 @@ void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffs
 }
 
 void RepairFile::collectAudioChunks(bool all) {
-  // Bounds the frames and regions held while the scan runs ahead.
-  constexpr size_t kMostPending = 32;
+  // Bounds the regions queued while the scan runs ahead. Small gaps come between all the video
+  // chunks, so the bound must leave room for the many behind one large damaged region.
+  constexpr size_t kMostPending = 1u << 16;
   auto toChunk = [](const std::vector<qvr::AacFrame>& frames) {
     SampleChunk chunk;
     chunk.reserve(frames.size());

@@ -89,10 +89,8 @@ TEST(AacFrameSearch, PassingOverRefusedWindowsFindsExactlyTheSameFrames) {
     // frames separated by junk of varied length, some of it mostly zeros.
     std::vector<uint8_t> region = randomBytes(rng, 40000);
     size_t next = 0;
-    std::vector<uint64_t> realOffsets;
     for (int block = 0; next < aac.frames.size(); ++block) {
       for (int k = 0; k < 8 && next < aac.frames.size(); ++k, ++next) {
-        realOffsets.push_back(region.size());
         region.insert(region.end(), aac.frames[next].begin(), aac.frames[next].end());
       }
       auto junk = randomBytes(rng, 500 + rng() % 20000);
@@ -115,21 +113,36 @@ TEST(AacFrameSearch, PassingOverRefusedWindowsFindsExactlyTheSameFrames) {
       ASSERT_EQ(decodeAll.frames[i].size, passOver.frames[i].size) << "frame " << i;
     }
     ASSERT_EQ(passOver.frames.size(), passOverSliced.frames.size());
-    // Real frames are found whatever state the junk before them left the decoder in; a false
-    // frame in the junk may run into the first real one after it.
-    size_t found = 0;
-    for (size_t i = 0, k = 0; i < realOffsets.size(); ++i) {
-      while (k < decodeAll.frames.size() && decodeAll.frames[k].offset < realOffsets[i]) ++k;
-      if (k < decodeAll.frames.size() && decodeAll.frames[k].offset == realOffsets[i]) ++found;
-    }
-    EXPECT_GE(found * 100, realOffsets.size() * 95) << found << " of " << realOffsets.size();
-    ASSERT_EQ(passOver.frames.size(), passOverSliced.frames.size());
     EXPECT_EQ(verify.mispredictions, 0u);
     // Most false starts never reach the decoder (mono frames may open with a zero byte, so sparse
     // junk is offered to it more often there).
     EXPECT_LT(passOver.decodeCalls * 5, decodeAll.decodeCalls);
     EXPECT_GT(passOver.refused, 0u);
   }
+}
+
+// A single channel element with instance tag 0 and a global gain below 128 makes a zero first byte:
+// such frames (quiet mono sound) must still be offered to the decoder.
+TEST(AacFrameSearch, MonoFramesOpeningWithAZeroByteAreFound) {
+  if (!testsupport::haveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is needed to make AAC frames";
+  testsupport::TempDir dir;
+  const RawAac aac = encode(dir, 44100, 1, "mono");
+  ASSERT_GT(aac.frames.size(), 20u);
+  std::vector<uint8_t> region(3000, 0);  // a run of zeros first: passed over
+  std::vector<uint64_t> starts;
+  size_t openWithZero = 0;
+  for (const auto& frame : aac.frames) {
+    starts.push_back(region.size());
+    openWithZero += frame[0] == 0;
+    region.insert(region.end(), frame.begin(), frame.end());
+  }
+  ASSERT_GT(openWithZero, aac.frames.size() / 2);
+  const std::string path = dir.file("mono.bin");
+  testsupport::writeFile(path, region);
+  const Outcome found = searchFile(path, aac.config, AacFrameSearch::Precheck::kOn);
+  ASSERT_EQ(found.frames.size(), starts.size());
+  for (size_t i = 0; i < starts.size(); ++i) EXPECT_EQ(found.frames[i].offset, starts[i]) << "frame " << i;
+  EXPECT_LT(found.decodeCalls, starts.size() + 16);  // the zeros cost no decode
 }
 
 // Long stretches of random bytes only, many seeds and configurations: every window the check calls
