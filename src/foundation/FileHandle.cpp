@@ -170,14 +170,15 @@ BufferedReader::BufferedReader(ReadHandle& handle, size_t bufferSize, bool inPla
   if (!map_) buffer_.resize(bufferSize_);
 }
 
-void BufferedReader::fill(uint64_t offset) {
+void BufferedReader::fill(uint64_t offset, size_t amount) {
   if (buffer_.empty()) buffer_.resize(bufferSize_);
+  amount = std::min(amount, buffer_.size());
   bufferStart_ = offset;
-  size_t n = handle_.readAt(offset, buffer_.data(), buffer_.size());
-  uint64_t expected = offset < handle_.size() ? std::min<uint64_t>(buffer_.size(), handle_.size() - offset) : 0;
+  size_t n = handle_.readAt(offset, buffer_.data(), amount);
+  uint64_t expected = offset < handle_.size() ? std::min<uint64_t>(amount, handle_.size() - offset) : 0;
   if (n < expected) readFailed_ = true;
-  std::memset(buffer_.data() + n, 0, buffer_.size() - n);
-  bufferValid_ = buffer_.size();
+  std::memset(buffer_.data() + n, 0, amount - n);
+  bufferValid_ = amount;
 }
 
 const uint8_t* BufferedReader::window(uint64_t offset, size_t length) {
@@ -185,7 +186,13 @@ const uint8_t* BufferedReader::window(uint64_t offset, size_t length) {
   if (map_) {
     if (const uint8_t* inPlace = inPlaceWindow(offset, length)) return inPlace;
   }
-  if (buffer_.empty() || offset < bufferStart_ || offset + length > bufferStart_ + bufferValid_) fill(offset);
+  if (buffer_.empty() || offset < bufferStart_ || offset + length > bufferStart_ + bufferValid_) {
+    // A reader that leaps far ahead (from one video unit to the next, say) would use a few bytes
+    // of a full buffer: it gets a short read; one that moves on byte by byte gets the full buffer.
+    const bool leaping = offset > lastWindow_ + kLeap;
+    fill(offset, leaping ? std::max<size_t>(kShortFill, 2 * length) : bufferSize_);
+  }
+  lastWindow_ = offset;
   return buffer_.data() + (offset - bufferStart_);
 }
 

@@ -73,7 +73,9 @@ class BufferedReader {
   uint64_t fileSize() const { return handle_.size(); }
 
  private:
-  void fill(uint64_t offset);
+  static constexpr uint64_t kLeap = 64u << 10;
+  static constexpr size_t kShortFill = 16u << 10;
+  void fill(uint64_t offset, size_t amount);
   const uint8_t* inPlaceWindow(uint64_t offset, size_t length);
   ReadHandle& handle_;
   size_t bufferSize_;
@@ -84,6 +86,7 @@ class BufferedReader {
   uint64_t bufferStart_ = 0;
   size_t bufferValid_ = 0;  // bytes of buffer_ that hold file data or zero fill
   bool readFailed_ = false;
+  uint64_t lastWindow_ = 0;
 };
 
 // A file written from the start. Every failed write is reported (false) and remembered.
