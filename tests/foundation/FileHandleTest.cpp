@@ -59,6 +59,19 @@ TEST(BufferedReader, WindowsMatchFileAndZeroFillPastEnd) {
         ASSERT_EQ(w[i], expected) << "offset " << off << " index " << i;
       }
     }
+    // Leaps far ahead (short reads), then byte by byte across the short read's end and past EOF.
+    auto big = pattern(600000);
+    testsupport::writeFile(dir.file("b"), big);
+    auto hb = ReadHandle::open(dir.file("b"));
+    BufferedReader leaper(*hb, 1u << 18, inPlace);
+    for (uint64_t off : {uint64_t{0}, uint64_t{200000}, uint64_t{450000}, uint64_t{599990}}) {
+      for (uint64_t at = off; at < off + 20000; at += 7) {
+        const uint8_t* w = leaper.window(at, 50);
+        for (size_t i = 0; i < 50; ++i) {
+          ASSERT_EQ(w[i], at + i < big.size() ? big[at + i] : 0) << "offset " << at << " index " << i;
+        }
+      }
+    }
     // Going back refills.
     EXPECT_EQ(reader.window(3, 1)[0], bytes[3]);
     EXPECT_FALSE(reader.readFailed());
