@@ -209,9 +209,9 @@ void RepairFileAvi::searchChunks(ReadHandle& in) {
   const uint64_t S = in.size();
   const uint64_t end = std::min(S, kSearchLimit);
   searchedFirst2GiBOnly_ = S > kSearchLimit;
-  // In place: the pages the search reads stay mapped for the copy, which then writes them out
-  // without reading the file a second time.
-  BufferedReader reader(in, kSearchBuffer, true);
+  // Through a buffer, not in place: a mapping would keep every page it read resident in this
+  // process until the end, as much memory as the file is large.
+  BufferedReader reader(in, kSearchBuffer);
 
   for (uint64_t pos = 0; pos < end; pos += kSearchStep) {
     if (!qvr::pausePoint(pauseRepairingAVI, stopflag)) return;
