@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "SampleBoxWalker.h"
+
 namespace treebuilder {
 
 using Bytes = std::vector<uint8_t>;
@@ -164,24 +166,12 @@ inline Bytes tmcdTrak(uint32_t id) {
   return trak(id, 600, 600, 20, "tmcd", gmhd(), tables);
 }
 
-}  // namespace treebuilder
-
-namespace treebuilder {
-
-inline uint32_t be32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
+using sampleboxes::be32;
 
 // The first top-level box of the given type in a file (empty when there is none).
 inline Bytes topLevelBox(const Bytes& file, const std::string& type) {
-  for (uint64_t p = 0; p + 8 <= file.size();) {
-    uint64_t s = be32(&file[p]);
-    if (s == 1 && p + 16 <= file.size()) s = uint64_t(be32(&file[p + 8])) << 32 | be32(&file[p + 12]);
-    if (s == 0) s = file.size() - p;
-    if (s < 8 || p + s > file.size()) break;
-    if (std::string(reinterpret_cast<const char*>(&file[p + 4]), 4) == type)
-      return Bytes(file.begin() + p, file.begin() + p + s);
-    p += s;
+  for (const sampleboxes::Box& b : sampleboxes::children(file, 0, file.size())) {
+    if (b.type == type) return Bytes(file.begin() + b.offset, file.begin() + b.offset + b.size);
   }
   return {};
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "FfmpegMovies.h"
 #include "SampleBoxWalker.h"
 #include "bitstream/PPS_265.h"
 #include "bitstream/SPS.h"
@@ -35,8 +36,8 @@ std::unique_ptr<Stsd> stsdOf(TrackTables& t) {
   return Stsd::initSTSDWithBytes(b.data(), uint32_t(b.size()));
 }
 
-const TrackTables* trackWithHandler(const std::vector<TrackTables>& tracks, const std::string& handler) {
-  for (const TrackTables& t : tracks) {
+TrackTables* trackWithHandler(std::vector<TrackTables>& tracks, const std::string& handler) {
+  for (TrackTables& t : tracks) {
     if (t.handler == handler) return &t;
   }
   return nullptr;
@@ -49,33 +50,27 @@ void expectTablesRewriteUnchanged(const std::string& name, std::vector<TrackTabl
       SCOPED_TRACE(name + " " + t.handler + " " + type);
       const uint8_t* p = b.data();
       const uint32_t n = uint32_t(b.size());
+      auto written = [](auto table) {
+        table->createWriteableData();
+        return table->writeableData;
+      };
       std::vector<uint8_t> rewritten;
       if (type == "stts") {
-        auto x = Stts::initSTTSWithBytes(p, n);
-        x->createWriteableData();
-        rewritten = x->writeableData;
+        rewritten = written(Stts::initSTTSWithBytes(p, n));
       } else if (type == "stss") {
-        auto x = Stss::initSTSSWithBytes(p, n);
-        x->createWriteableData();
-        rewritten = x->writeableData;
+        rewritten = written(Stss::initSTSSWithBytes(p, n));
       } else if (type == "stsz") {
-        auto x = Stsz::initSTSZWithBytes(p, n);
-        x->createWriteableData();
-        rewritten = x->writeableData;
+        rewritten = written(Stsz::initSTSZWithBytes(p, n));
       } else if (type == "stsc") {
         auto x = Stsc::initSTSCWithBytes(p, n);
         x->asignWritableData();
         rewritten = x->writeableData;
       } else if (type == "stco" || type == "co64") {
-        auto x = Stco::initSTCOWithBytes(p, n, type == "co64");
-        x->createWriteableData();
-        rewritten = x->writeableData;
+        rewritten = written(Stco::initSTCOWithBytes(p, n, type == "co64"));
       } else if (type == "ctts") {
         rewritten = Ctts::initCTTSWithBytes(p, n)->writeableData;
       } else if (type == "sdtp") {
-        auto x = Sdtp::initSDTPWithBytes(p, n);
-        x->createWriteableData();
-        rewritten = x->writeableData;
+        rewritten = written(Sdtp::initSDTPWithBytes(p, n));
       } else {
         continue;
       }
@@ -124,8 +119,8 @@ TEST(CorpusSampleDescriptions, CodecConfigurationOfCameraFiles) {
     Bytes file = testsupport::readFile(testsupport::sharedDir() + "/corpus/" + c.file);
     ASSERT_FALSE(file.empty());
     std::vector<TrackTables> tracks = sampleboxes::trackTables(file);
-    auto* video = const_cast<TrackTables*>(trackWithHandler(tracks, "vide"));
-    auto* audio = const_cast<TrackTables*>(trackWithHandler(tracks, "soun"));
+    auto* video = trackWithHandler(tracks, "vide");
+    auto* audio = trackWithHandler(tracks, "soun");
     ASSERT_TRUE(video && audio);
 
     auto v = stsdOf(*video);
@@ -202,51 +197,22 @@ TEST(CorpusSampleDescriptions, SampleSkipCountsTheTracksAfterVideoAndAudio) {
   }
 }
 
-// Movies made by ffmpeg with known parameters: 320x240 H.264 at 25 fps for one second with
-// 48 kHz stereo audio as AAC, little-endian PCM ("sowt") and big-endian PCM ("twos").
-class EncodedSampleDescriptions : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (!testsupport::haveProgram("ffmpeg")) return;
-    dir_ = new testsupport::TempDir();
-    const std::string inputs =
-        "ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 "
-        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -ac 2 "
-        "-c:v libx264 -pix_fmt yuv420p -g 10 ";
-    ok_ = true;
-    for (auto [name, audio] : {std::pair{"aac.mp4", "-c:a aac -b:a 128k"}, std::pair{"aac.mov", "-c:a aac -b:a 128k"},
-                               std::pair{"sowt.mov", "-c:a pcm_s16le"}, std::pair{"twos.mov", "-c:a pcm_s16be"}}) {
-      auto r = testsupport::runCommand(inputs + audio + " -y " + testsupport::shellQuote(dir_->file(name)));
-      ok_ = ok_ && r.exitCode == 0;
-    }
-    auto r = testsupport::runCommand(
-        "ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -c:v libx265 "
-        "-x265-params log-level=none -tag:v hvc1 -y " +
-        testsupport::shellQuote(dir_->file("hevc.mp4")));
-    ok_ = ok_ && r.exitCode == 0;
-  }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  void SetUp() override {
-    if (!dir_) GTEST_SKIP() << "ffmpeg is not installed";
-    ASSERT_TRUE(ok_) << "ffmpeg could not make the test movies";
-  }
-  static std::vector<TrackTables> tracksOf(const std::string& name) {
-    return sampleboxes::trackTables(testsupport::readFile(dir_->file(name)));
-  }
+std::vector<TrackTables> tracksOf(const std::string& path) {
+  return sampleboxes::trackTables(testsupport::readFile(path));
+}
 
-  static inline testsupport::TempDir* dir_ = nullptr;
-  static inline bool ok_ = false;
-};
-
-TEST_F(EncodedSampleDescriptions, H264WithAacInMp4AndMov) {
-  for (const char* name : {"aac.mp4", "aac.mov"}) {
-    SCOPED_TRACE(name);
-    auto tracks = tracksOf(name);
-    auto* video = const_cast<TrackTables*>(trackWithHandler(tracks, "vide"));
-    auto* audio = const_cast<TrackTables*>(trackWithHandler(tracks, "soun"));
+TEST_F(FfmpegMovies, H264WithAacOrPcm) {
+  struct Case {
+    const char* name;
+    int64_t audioCodec;
+    int channels;
+  };
+  for (const Case& c :
+       {Case{"aac.mp4", 1002, 2}, Case{"aac.mov", 1002, 2}, Case{"sowt.mov", 1003, 2}, Case{"twos.mov", 1004, 1}}) {
+    SCOPED_TRACE(c.name);
+    auto tracks = tracksOf(path(c.name));
+    auto* video = trackWithHandler(tracks, "vide");
+    auto* audio = trackWithHandler(tracks, "soun");
     ASSERT_TRUE(video && audio);
 
     auto v = stsdOf(*video);
@@ -256,58 +222,47 @@ TEST_F(EncodedSampleDescriptions, H264WithAacInMp4AndMov) {
     ASSERT_TRUE(v->avcSPS());
     EXPECT_EQ(v->avcSPS()->pic_width_in_mbs_minus1, 19);
     EXPECT_EQ(v->avcSPS()->pic_height_in_map_units_minus1, 14);
-
-    auto a = stsdOf(*audio);
-    EXPECT_EQ(a->codecFormat, 1002);
-    auto info = a->decoderSpecificInfo();
-    ASSERT_TRUE(info);
-    // AAC LC (2), 48 kHz (index 3), two channels.
-    ASSERT_GE(info->decoderSpecificInfo.size(), 2u);
-    EXPECT_EQ(info->decoderSpecificInfo[0], 0x11);
-    EXPECT_EQ(info->decoderSpecificInfo[1], 0x90);
-    EXPECT_GT(a->getAvgAudioBitRate(), 64000u);
-    EXPECT_LT(a->getAvgAudioBitRate(), 200000u);
-    EXPECT_GE(a->getMaxAudioBitRate(), a->getAvgAudioBitRate());
-
-    // 25 frames, a sync frame every 10, one duration for all.
+    // 50 frames, a sync frame every 10, one duration for all.
     auto stsz = Stsz::initSTSZWithBytes(video->boxes["stsz"].data(), uint32_t(video->boxes["stsz"].size()));
-    EXPECT_EQ(stsz->numberOfEntries, 25u);
-    EXPECT_EQ(stsz->SampleSizeTable.size(), 25u);
+    EXPECT_EQ(stsz->numberOfEntries, 50u);
+    EXPECT_EQ(stsz->SampleSizeTable.size(), 50u);
     auto stss = Stss::initSTSSWithBytes(video->boxes["stss"].data(), uint32_t(video->boxes["stss"].size()));
-    EXPECT_EQ(stss->syncSampleTable, (std::vector<uint32_t>{1, 11, 21}));
+    EXPECT_EQ(stss->syncSampleTable, (std::vector<uint32_t>{1, 11, 21, 31, 41}));
     auto stts = Stts::initSTTSWithBytes(video->boxes["stts"].data(), uint32_t(video->boxes["stts"].size()));
     EXPECT_GT(stts->getOneSampleDuration(), 0u);
 
-    expectTablesRewriteUnchanged(name, tracks);
-  }
-}
-
-TEST_F(EncodedSampleDescriptions, PcmInMov) {
-  for (auto [name, codec] : {std::pair{"sowt.mov", 1003}, std::pair{"twos.mov", 1004}}) {
-    SCOPED_TRACE(name);
-    auto tracks = tracksOf(name);
-    auto* audio = const_cast<TrackTables*>(trackWithHandler(tracks, "soun"));
-    ASSERT_TRUE(audio);
     auto a = stsdOf(*audio);
-    EXPECT_EQ(a->codecFormat, codec);
+    EXPECT_EQ(a->codecFormat, c.audioCodec);
     const AudioSampleDescriptionEntery* entry = a->getDecoder()->asAudio();
     ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->numberOfChannels, 2);
-    EXPECT_EQ(entry->sampleSize, 16);
+    EXPECT_EQ(entry->numberOfChannels, c.channels);
     EXPECT_EQ(entry->sampleRate >> 16, 48000u);
-    EXPECT_EQ(a->getAvgAudioBitRate(), 0u);
-    EXPECT_EQ(a->decoderSpecificInfo(), nullptr);
-    // PCM is described as one constant-size sample per frame.
-    auto stsz = Stsz::initSTSZWithBytes(audio->boxes["stsz"].data(), uint32_t(audio->boxes["stsz"].size()));
-    EXPECT_NE(stsz->sampleSize, 0u);
-    EXPECT_TRUE(stsz->SampleSizeTable.empty());
-    expectTablesRewriteUnchanged(name, tracks);
+    auto info = a->decoderSpecificInfo();
+    if (c.audioCodec == 1002) {
+      ASSERT_TRUE(info);
+      // AAC LC (2), 48 kHz (index 3), two channels.
+      ASSERT_GE(info->decoderSpecificInfo.size(), 2u);
+      EXPECT_EQ(info->decoderSpecificInfo[0], 0x11);
+      EXPECT_EQ(info->decoderSpecificInfo[1], 0x90);
+      EXPECT_GT(a->getAvgAudioBitRate(), 64000u);
+      EXPECT_LT(a->getAvgAudioBitRate(), 200000u);
+      EXPECT_GE(a->getMaxAudioBitRate(), a->getAvgAudioBitRate());
+    } else {
+      EXPECT_EQ(entry->sampleSize, 16);
+      EXPECT_EQ(a->getAvgAudioBitRate(), 0u);
+      EXPECT_EQ(info, nullptr);
+      // PCM is described as one constant-size sample per frame.
+      auto pcm = Stsz::initSTSZWithBytes(audio->boxes["stsz"].data(), uint32_t(audio->boxes["stsz"].size()));
+      EXPECT_NE(pcm->sampleSize, 0u);
+      EXPECT_TRUE(pcm->SampleSizeTable.empty());
+    }
+    expectTablesRewriteUnchanged(c.name, tracks);
   }
 }
 
-TEST_F(EncodedSampleDescriptions, H265Record) {
-  auto tracks = tracksOf("hevc.mp4");
-  auto* video = const_cast<TrackTables*>(trackWithHandler(tracks, "vide"));
+TEST_F(FfmpegMovies, H265Record) {
+  auto tracks = tracksOf(path("hevc.mp4"));
+  auto* video = trackWithHandler(tracks, "vide");
   ASSERT_TRUE(video);
   auto v = stsdOf(*video);
   EXPECT_EQ(v->codecFormat, 1005);

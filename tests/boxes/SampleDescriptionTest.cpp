@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "MovieTreeBuilder.h"
 #include "bitstream/SPS.h"
 #include "boxes/AVCDecoderConfigurationRecord.h"
 #include "boxes/AudioSampleDescriptionEntery.h"
@@ -18,17 +19,10 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void put16(Bytes& b, uint16_t v) {
-  b.push_back(uint8_t(v >> 8));
-  b.push_back(uint8_t(v));
-}
-void put32(Bytes& b, uint32_t v) {
-  put16(b, uint16_t(v >> 16));
-  put16(b, uint16_t(v));
-}
-void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+using treebuilder::append;
+using treebuilder::Bytes;
+using treebuilder::put16;
+using treebuilder::put32;
 
 // A box of the given type around the payload.
 Bytes box(const char* type, const Bytes& payload) {
@@ -414,16 +408,22 @@ Bytes hvcC(uint8_t numOfArrays, bool withPps = true, const Bytes& sei = {}) {
 }
 
 TEST(HevcRecord, CountsAndSizesComeFromTheScan) {
-  Bytes b = hvcC(3);
-  auto record = HVCDecoderConfigurationRecord::initHVCDecoderWithBytes(b.data(), uint32_t(b.size()), 1920, 1080);
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->numOfVPS, 1);
-  EXPECT_EQ(record->numOfSPS, 1);
-  EXPECT_EQ(record->numOfPPS, 1);
-  EXPECT_EQ(record->vpsSize, 6);
-  EXPECT_EQ(record->spsSize, 8);
-  EXPECT_EQ(record->ppsSize, 4);
-  EXPECT_EQ(record->width, 1920u);
+  // Encoders store their settings as text in an SEI array; 'B' and 'D' are the header bytes of
+  // an SPS and a PPS, and "@" that of a VPS: none of it may be taken for a parameter set.
+  static const char kText[] = "x265 @ B-frames D=\x01\x02 BDBDBD";
+  Bytes sei = {0x4E, 0x01, 0x05, 0x20};
+  sei.insert(sei.end(), kText, kText + sizeof(kText) - 1);
+  for (const Bytes& b : {hvcC(3), hvcC(4, true, sei)}) {
+    auto record = HVCDecoderConfigurationRecord::initHVCDecoderWithBytes(b.data(), uint32_t(b.size()), 1920, 1080);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->numOfVPS, 1);
+    EXPECT_EQ(record->numOfSPS, 1);
+    EXPECT_EQ(record->numOfPPS, 1);
+    EXPECT_EQ(record->vpsSize, 6);
+    EXPECT_EQ(record->spsSize, 8);
+    EXPECT_EQ(record->ppsSize, 4);
+    EXPECT_EQ(record->width, 1920u);
+  }
 
   // A unit longer than the box keeps its announced size but is not read.
   Bytes cut = hvcC(3);
@@ -432,23 +432,6 @@ TEST(HevcRecord, CountsAndSizesComeFromTheScan) {
   ASSERT_TRUE(partial);
   EXPECT_EQ(partial->ppsSize, 4);
   EXPECT_EQ(partial->pps, nullptr);
-}
-
-TEST(HevcRecord, TextInAnSeiArrayIsNotTakenForParameterSets) {
-  // Encoders store their settings as text in an SEI array; 'B' and 'D' are the header bytes of
-  // an SPS and a PPS, and "@" that of a VPS.
-  static const char kText[] = "x265 @ B-frames D=\x01\x02 BDBDBD";
-  Bytes sei = {0x4E, 0x01, 0x05, 0x20};
-  sei.insert(sei.end(), kText, kText + sizeof(kText) - 1);
-  Bytes b = hvcC(4, true, sei);
-  auto record = HVCDecoderConfigurationRecord::initHVCDecoderWithBytes(b.data(), uint32_t(b.size()), 1920, 1080);
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->numOfVPS, 1);
-  EXPECT_EQ(record->numOfSPS, 1);
-  EXPECT_EQ(record->numOfPPS, 1);
-  EXPECT_EQ(record->vpsSize, 6);
-  EXPECT_EQ(record->spsSize, 8);
-  EXPECT_EQ(record->ppsSize, 4);
 }
 
 TEST(HevcRecord, FewerThanThreeArraysOrNoArrayCountMeansNoRecord) {

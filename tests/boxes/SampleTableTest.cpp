@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "MovieTreeBuilder.h"
 #include "boxes/Ctts.h"
 #include "boxes/Sdtp.h"
 #include "boxes/Stco.h"
@@ -13,22 +15,14 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void put32(Bytes& b, uint32_t v) {
-  for (int i = 3; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
-}
-void put64(Bytes& b, uint64_t v) {
-  put32(b, uint32_t(v >> 32));
-  put32(b, uint32_t(v));
-}
-void putType(Bytes& b, const char* t) { b.insert(b.end(), t, t + 4); }
-
+using treebuilder::Bytes;
+using treebuilder::put32;
+using treebuilder::put64;
 // A full-box table header with the given size, type and entry count.
 Bytes tableHeader(uint32_t size, const char* type, uint32_t count) {
   Bytes b;
   put32(b, size);
-  putType(b, type);
+  b.insert(b.end(), type, type + 4);
   put32(b, 0);
   put32(b, count);
   return b;
@@ -85,31 +79,33 @@ TEST(SampleTableCreation, EmptyInputsStayConsistent) {
   EXPECT_EQ(Stsc::initSTSCWithSampleToChunkTable({})->writeableData, tableHeader(16, "stsc", 0));
 }
 
-TEST(SyncSamplePattern, FollowsTheReferenceInterval) {
+TEST(SyncSamplePattern, FollowsTheReferenceIntervalWithinTheTrack) {
   auto stss = Stss::initSTSSWithSampleCount(300, 31);
-  EXPECT_EQ(stss->syncSampleTable, (std::vector<uint32_t>{1, 31, 61, 91, 121, 151, 181, 211}));
   EXPECT_EQ(stss->size, 16u + 4 * 8);
   EXPECT_EQ(be32s(stss->writeableData, 12), (std::vector<uint32_t>{8, 1, 31, 61, 91, 121, 151, 181, 211}));
-
-  EXPECT_EQ(Stss::initSTSSWithSampleCount(1, 1)->syncSampleTable, (std::vector<uint32_t>{1}));
-  EXPECT_EQ(Stss::initSTSSWithSampleCount(10, 2)->syncSampleTable, (std::vector<uint32_t>{1, 2, 3, 4}));
-  EXPECT_TRUE(Stss::initSTSSWithSampleCount(0, 31)->syncSampleTable.empty());
-  EXPECT_TRUE(Stss::initSTSSWithSampleCount(100, 0)->syncSampleTable.empty());
-}
-
-TEST(SyncSamplePattern, NeverNamesSamplesTheTrackLacksOrRepeatsOne) {
-  // A track shorter than the reference interval: 1, 31, 61, ... would all but the first point
-  // past the 20th sample.
+  // A track shorter than the interval names only its first sample, in a box that says so.
   auto shortTrack = Stss::initSTSSWithSampleCount(20, 31);
-  EXPECT_EQ(shortTrack->syncSampleTable, (std::vector<uint32_t>{1}));
   EXPECT_EQ(shortTrack->size, 20u);
   EXPECT_EQ(shortTrack->writeableData.size(), 20u);
 
-  EXPECT_EQ(Stss::initSTSSWithSampleCount(31, 31)->syncSampleTable, (std::vector<uint32_t>{1, 31}));
-  // An interval of 1 would name sample 1 over and over.
-  EXPECT_EQ(Stss::initSTSSWithSampleCount(50, 1)->syncSampleTable, (std::vector<uint32_t>{1}));
-  // Large intervals must not wrap around in 32 bits.
-  EXPECT_EQ(Stss::initSTSSWithSampleCount(0x80000000u, 0xFFFFFFFFu)->syncSampleTable, (std::vector<uint32_t>{1}));
+  struct Case {
+    uint32_t samples, interval;
+    std::vector<uint32_t> sync;
+  };
+  for (const Case& c : std::vector<Case>{
+           {300, 31, {1, 31, 61, 91, 121, 151, 181, 211}},
+           {1, 1, {1}},
+           {10, 2, {1, 2, 3, 4}},
+           {0, 31, {}},
+           {100, 0, {}},
+           {20, 31, {1}},  // 31, 61, ... would point past the 20th sample
+           {31, 31, {1, 31}},
+           {50, 1, {1}},                     // an interval of 1 would name sample 1 over and over
+           {0x80000000u, 0xFFFFFFFFu, {1}},  // large intervals must not wrap around in 32 bits
+       }) {
+    SCOPED_TRACE(std::to_string(c.samples) + "/" + std::to_string(c.interval));
+    EXPECT_EQ(Stss::initSTSSWithSampleCount(c.samples, c.interval)->syncSampleTable, c.sync);
+  }
 }
 
 TEST(SampleTableParsing, TruncatedTablesKeepTheirCountButOnlyWholeEntries) {
@@ -149,7 +145,7 @@ TEST(SampleTableParsing, TruncatedTablesKeepTheirCountButOnlyWholeEntries) {
   EXPECT_TRUE(tiny->SampleSizeTable.empty());
 }
 
-TEST(SampleTableParsing, Co64OffsetsAboveFourGigabytesSurvive) {
+TEST(SampleTableParsing, WideOffsetsConstantSizeWithTableAndDependencyBytes) {
   Bytes co64 = tableHeader(32, "co64", 2);
   put64(co64, 0x1'0000'0010ULL);
   put64(co64, 0xFFFF'FFFF'FFFF'FFF0ULL);
@@ -158,28 +154,18 @@ TEST(SampleTableParsing, Co64OffsetsAboveFourGigabytesSurvive) {
   EXPECT_EQ(parsed->chunkOffsetTable, (std::vector<uint64_t>{0x1'0000'0010ULL, 0xFFFF'FFFF'FFFF'FFF0ULL}));
   // The same bytes read as 4-byte offsets give four halves.
   EXPECT_EQ(Stco::initSTCOWithBytes(co64.data(), uint32_t(co64.size()), false)->chunkOffsetTable.size(), 2u);
-}
 
-TEST(SampleTableParsing, SizesAreReadWhateverTheConstantSizeSays) {
-  Bytes stsz;
-  put32(stsz, 28);
-  putType(stsz, "stsz");
-  put32(stsz, 0);
-  put32(stsz, 1024);  // constant size, yet sizes follow
-  put32(stsz, 2);
-  put32(stsz, 11);
-  put32(stsz, 22);
-  auto parsed = Stsz::initSTSZWithBytes(stsz.data(), uint32_t(stsz.size()));
-  EXPECT_EQ(parsed->sampleSize, 1024u);
-  EXPECT_EQ(parsed->numberOfEntries, 2u);
-  EXPECT_EQ(parsed->SampleSizeTable, (std::vector<uint32_t>{11, 22}));
-}
+  // A constant size of 1024, yet sizes follow: they are read all the same.
+  Bytes stsz = tableHeader(28, "stsz", 1024);
+  for (uint32_t v : {2u, 11u, 22u}) put32(stsz, v);
+  auto sizes = Stsz::initSTSZWithBytes(stsz.data(), uint32_t(stsz.size()));
+  EXPECT_EQ(sizes->sampleSize, 1024u);
+  EXPECT_EQ(sizes->numberOfEntries, 2u);
+  EXPECT_EQ(sizes->SampleSizeTable, (std::vector<uint32_t>{11, 22}));
 
-TEST(SampleTableParsing, SdtpTakesEveryByteAfterItsHeader) {
-  Bytes sdtp;
-  put32(sdtp, 15);
-  putType(sdtp, "sdtp");
-  put32(sdtp, 0);
+  // Every byte after the dependency table's header is one sample's.
+  Bytes sdtp = tableHeader(15, "sdtp", 0);
+  sdtp.resize(12);
   sdtp.insert(sdtp.end(), {0x20, 0x10, 0x18});
   EXPECT_EQ(Sdtp::initSDTPWithBytes(sdtp.data(), 15)->Data, (Bytes{0x20, 0x10, 0x18}));
   EXPECT_TRUE(Sdtp::initSDTPWithBytes(sdtp.data(), 12)->Data.empty());

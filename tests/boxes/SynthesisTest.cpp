@@ -134,15 +134,18 @@ TEST(MovieSynthesis, OnlyTheFirstTrackOfEachTypeIsRebuilt) {
   EXPECT_EQ(std::count(types.begin(), types.end(), "stsd"), 2);
 }
 
-// A sound-only reference with two sound tracks: one rebuilt track, and the movie lasts as long as it.
-TEST(MovieSynthesis, SecondSoundTrackOfASoundOnlyReferenceIsLeftOut) {
+// A sound-only reference with two sound tracks: one rebuilt track, and the movie lasts as long
+// as it, with a complete movie header.
+TEST(MovieSynthesis, SoundOnlyReferenceRebuildsItsFirstSoundTrack) {
   auto reference = parse(box("moov", {mvhd(600, 1), sowtTrak(1, 48000, 48000, 1000), sowtTrak(2, 8000, 8000, 80)}));
   ASSERT_TRUE(reference);
   auto moov = reference->createMoovWithVideoRequest(AtomCreationRequest(), audioRequest(96, 1000, 48000, 48000.0));
   ASSERT_TRUE(moov);
   ASSERT_EQ(moov->tracks.size(), 1u);
   EXPECT_EQ(moov->tracks[0]->tkhd, reference->tracks[0]->tkhd);
-  EXPECT_EQ(moov->mvhd->duration, 1200u);
+  ASSERT_EQ(moov->mvhd->writeableData.size(), 108u);
+  EXPECT_EQ(moov->mvhd->duration, 1200u);  // 96000 frames at 48 kHz in a 600 time scale
+  EXPECT_EQ(moov->tracks[0]->tkhd->duration, 1200u);
   layoutOf(*moov);
 }
 
@@ -277,16 +280,6 @@ TEST(MovieSynthesis, PcmCountsEveryChunkByItsOwnRun) {
   EXPECT_EQ(table.stsc->writeableData.size(), 28u);
   EXPECT_EQ(table.stsz->numberOfEntries, 6000u);
   layoutOf(*moov2);
-}
-
-TEST(MovieSynthesis, AudioOnlyReferenceGetsACompleteMovieHeader) {
-  auto reference = parse(box("moov", {mvhd(600, 1), sowtTrak(1, 48000, 48000, 1000)}));
-  auto moov = reference->createMoovWithVideoRequest(AtomCreationRequest(), audioRequest(96, 1000, 48000, 48000.0));
-  ASSERT_TRUE(moov);
-  ASSERT_EQ(moov->mvhd->writeableData.size(), 108u);
-  EXPECT_EQ(moov->mvhd->duration, 1200u);  // 96000 frames at 48 kHz in a 600 time scale
-  EXPECT_EQ(moov->tracks[0]->tkhd->duration, 1200u);
-  layoutOf(*moov);
 }
 
 TEST(MovieSynthesis, NoTracksOrNoMovieHeaderGiveNone) {
