@@ -244,9 +244,7 @@ TEST_F(H264EncodedStreams, MutatedUnitsStayInsideTheirBytes) {
     // Behind a prefix of random width and value, judged against the real or the damaged sets.
     const uint32_t L = uint32_t(1 + below(4));
     const uint64_t declared = below(3) ? size : below(2000);
-    std::vector<uint8_t> prefixed;
-    for (uint32_t i = L; i-- > 0;) prefixed.push_back(uint8_t(declared >> (8 * i)));
-    prefixed.insert(prefixed.end(), u.begin(), u.end());
+    const auto prefixed = h264test::prefixed(u, L, declared);
     const uint32_t windowSize = uint32_t(below(prefixed.size() + 1));
     std::unique_ptr<uint8_t[]> window(new uint8_t[windowSize + 1]);
     std::copy(prefixed.begin(), prefixed.begin() + windowSize, window.get());

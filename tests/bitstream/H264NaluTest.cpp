@@ -54,9 +54,7 @@ std::vector<uint8_t> slice(uint8_t header, uint32_t firstMb, uint32_t sliceType,
 }
 // A 50-byte scan window: a length prefix holding `declared`, the unit, zeros.
 std::vector<uint8_t> unit(const std::vector<uint8_t>& nal, uint64_t declared, uint32_t prefix = 4) {
-  std::vector<uint8_t> out;
-  for (uint32_t i = prefix; i-- > 0;) out.push_back(uint8_t(declared >> (8 * i)));
-  out.insert(out.end(), nal.begin(), nal.end());
+  auto out = h264test::prefixed(nal, prefix, declared);
   out.resize(std::max<size_t>(out.size(), 50), 0);
   return out;
 }

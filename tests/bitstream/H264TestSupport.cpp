@@ -59,13 +59,20 @@ std::vector<std::vector<uint8_t>> splitAnnexB(const std::vector<uint8_t>& s) {
   return units;
 }
 
+std::vector<uint8_t> prefixed(const std::vector<uint8_t>& unit, uint32_t prefixLength, uint64_t declared) {
+  std::vector<uint8_t> out;
+  for (uint32_t i = prefixLength; i-- > 0;) out.push_back(uint8_t(declared >> (8 * i)));
+  out.insert(out.end(), unit.begin(), unit.end());
+  return out;
+}
+
 std::vector<uint8_t> lengthPrefixed(const std::vector<std::vector<uint8_t>>& units, uint32_t prefixLength,
                                     std::vector<size_t>* offsets) {
   std::vector<uint8_t> out;
   for (const auto& unit : units) {
     if (offsets) offsets->push_back(out.size());
-    for (uint32_t i = prefixLength; i-- > 0;) out.push_back(uint8_t(uint64_t(unit.size()) >> (8 * i)));
-    out.insert(out.end(), unit.begin(), unit.end());
+    const auto one = prefixed(unit, prefixLength, unit.size());
+    out.insert(out.end(), one.begin(), one.end());
   }
   return out;
 }

@@ -32,6 +32,9 @@ std::vector<std::vector<uint8_t>> splitAnnexB(const std::vector<uint8_t>& stream
 std::vector<uint8_t> lengthPrefixed(const std::vector<std::vector<uint8_t>>& units, uint32_t prefixLength,
                                     std::vector<size_t>* offsets = nullptr);
 
+// One unit behind a `prefixLength`-byte big-endian prefix holding `declared`.
+std::vector<uint8_t> prefixed(const std::vector<uint8_t>& unit, uint32_t prefixLength, uint64_t declared);
+
 // The window the repair scan hands to the NAL unit test: `size` bytes from `offset`, zero padded.
 std::vector<uint8_t> window(const std::vector<uint8_t>& data, size_t offset, size_t size = 50);
 

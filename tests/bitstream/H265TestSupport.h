@@ -28,7 +28,7 @@ struct SpsFields {  // 8x8 minimum coding blocks in 64x64 coding tree blocks, 8-
   bool sao = true;
   bool temporalMvp = true;
   uint32_t numShortTermSets = 0;
-  std::function<void(BitWriter&)> writeShortTermSets;  // the st_ref_pic_set() bits
+  std::function<void(BitWriter&)> writeShortTermSets = nullptr;  // the st_ref_pic_set() bits
   bool longTermPresent = false;
   uint32_t numLongTermRefPicsSps = 0;
   uint32_t longTermUsedMask = 0;  // used_by_curr_pic_lt_sps_flag per entry

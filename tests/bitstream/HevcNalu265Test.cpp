@@ -25,11 +25,7 @@ std::vector<uint8_t> idrSlice(uint32_t ppsId = 0) {
 }
 
 std::vector<uint8_t> withPrefix(const std::vector<uint8_t>& unit, uint32_t L = 4, int64_t prefixValue = -1) {
-  const uint64_t value = prefixValue < 0 ? unit.size() : uint64_t(prefixValue);
-  std::vector<uint8_t> out;
-  for (uint32_t i = L; i-- > 0;) out.push_back(uint8_t(value >> (8 * i)));
-  out.insert(out.end(), unit.begin(), unit.end());
-  return out;
+  return h264test::prefixed(unit, L, prefixValue < 0 ? unit.size() : uint64_t(prefixValue));
 }
 
 class Nalu265 : public ::testing::Test {
@@ -66,8 +62,7 @@ class Nalu265 : public ::testing::Test {
 TEST_F(Nalu265, HeaderTypeAndSizeRules) {
   auto aud = judge(withPrefix(plain(35)));
   ASSERT_TRUE(aud);
-  EXPECT_EQ(aud->NTempID, 1u);
-  EXPECT_EQ(aud->nalSize, 12u);
+  EXPECT_EQ(std::vector<uint32_t>({aud->NTempID, aud->nalSize}), std::vector<uint32_t>({1, 12}));
   EXPECT_EQ(aud->setName, "AUD");
   EXPECT_FALSE(aud->RBSP);
   EXPECT_FALSE(judge(withPrefix(plain(35, 8, 0, 0)))) << "temporal id plus 1 of 0";
@@ -76,9 +71,7 @@ TEST_F(Nalu265, HeaderTypeAndSizeRules) {
 
   for (uint32_t type : {10u, 15u, 22u, 31u, 37u, 38u, 41u, 44u, 47u})
     EXPECT_FALSE(judge(withPrefix(plain(type)))) << "type " << type;
-  auto eos = judge(withPrefix(plain(36)));
-  ASSERT_TRUE(eos);
-  EXPECT_FALSE(eos->setName);
+  EXPECT_FALSE(judge(withPrefix(plain(36)))->setName) << "end of sequence: valid, unnamed";
   EXPECT_EQ(judge(withPrefix(plain(40)))->setName, "SEI");
 
   // nalSize counts the prefix: a 4-byte prefix of 996 gives 1000.
@@ -99,11 +92,8 @@ TEST_F(Nalu265, SlicesAreJudgedByTheirHeaderAndOwnBytes) {
   auto slice = judge(withPrefix(idrSlice()));
   ASSERT_TRUE(slice);
   EXPECT_EQ(slice->setName, "Slice");
-  EXPECT_EQ(slice->firstMBInSlice, 1);
-  EXPECT_EQ(slice->sliceType, -1);
-  auto* header = dynamic_cast<SliceHeader_265*>(slice->RBSP.get());
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->qp_delta, -2);
+  EXPECT_EQ(std::vector<int32_t>({slice->firstMBInSlice, slice->sliceType}), std::vector<int32_t>({1, -1}));
+  EXPECT_EQ(dynamic_cast<SliceHeader_265&>(*slice->RBSP).qp_delta, -2);
 
   EXPECT_FALSE(judge(withPrefix(idrSlice(64))));
   // Without a slice parameter set to judge by, no slice passes.
@@ -129,20 +119,13 @@ TEST_F(Nalu265, ParameterSetsInTheStream) {
   ASSERT_TRUE(spsUnit);
   EXPECT_EQ(spsUnit->setName, "SPS");
   EXPECT_TRUE(dynamic_cast<SPS_265*>(spsUnit->RBSP.get()));
-  h265test::SpsFields other;
-  other.seqParameterSetId = 1;
-  EXPECT_FALSE(judge(withPrefix(h265test::buildSps(other)))) << "another sequence parameter set id";
-  other.seqParameterSetId = 0;
-  other.width = 1280;
-  EXPECT_FALSE(judge(withPrefix(h265test::buildSps(other)))) << "another picture size";
+  EXPECT_FALSE(judge(withPrefix(h265test::buildSps({.seqParameterSetId = 1})))) << "another set id";
+  EXPECT_FALSE(judge(withPrefix(h265test::buildSps({.width = 1280})))) << "another picture size";
 
   EXPECT_EQ(judge(withPrefix(h265test::buildVps(0)))->setName, "VPS");
   // A picture parameter set that is refused leaves its unit valid, without a payload object.
-  h265test::PpsFields badTiles;
-  badTiles.tiles = true;
-  badTiles.uniformSpacing = false;
-  badTiles.tileColumnsMinus1 = 31;
-  auto refused = judge(withPrefix(h265test::buildPps(badTiles)));
+  auto refused =
+      judge(withPrefix(h265test::buildPps({.tiles = true, .tileColumnsMinus1 = 31, .uniformSpacing = false})));
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->setName, "PPS");
   EXPECT_FALSE(refused->RBSP);

@@ -13,11 +13,8 @@ using h265test::BitWriter;
 
 namespace {
 
-constexpr uint32_t kTrailR = 1;
-constexpr uint32_t kIdrWRadl = 19;
-constexpr uint32_t kCra = 21;
-constexpr uint32_t kSliceP = 1;
-constexpr uint32_t kSliceI = 2;
+constexpr uint32_t kTrailR = 1, kIdrWRadl = 19, kCra = 21;  // unit types
+constexpr uint32_t kSliceP = 1, kSliceI = 2;
 
 class SliceHeader265 : public ::testing::Test {
  protected:
@@ -67,51 +64,44 @@ class SliceHeader265 : public ::testing::Test {
 };
 
 TEST_F(SliceHeader265, ParameterSetIdPictureOrderCountAndAddress) {
-  BitWriter idr = begin(kIdrWRadl, kSliceI, 63);
-  endIntra(idr);
-  auto header = parse(kIdrWRadl, idr);
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->pic_order_cnt_lsb, -1) << "IDR pictures carry no POC";
-  EXPECT_EQ(header->qp_delta, -3);
   BitWriter bad = begin(kIdrWRadl, kSliceI, 64);
   endIntra(bad);
   EXPECT_FALSE(parse(kIdrWRadl, bad));
 
+  BitWriter idr = begin(kIdrWRadl, kSliceI, 63);
+  endIntra(idr);
   BitWriter cra = begin(kCra, kSliceI);
   cra.u(8, 77).u(1, 0).ue(0).ue(0).u(1, 0);  // POC, explicit empty set, no temporal MVP
   endIntra(cra, 4);
-  header = parse(kCra, cra);
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->no_output_of_prior_pics_flag, 1);
-  EXPECT_EQ(header->pic_order_cnt_lsb, 77);
-  EXPECT_EQ(header->qp_delta, 4);
-
   BitWriter later;
   later.u(1, 0).u(1, 0).ue(0).u(9, 300).ue(kSliceI);  // 510 blocks: 9 address bits
   endIntra(later, 2);
-  header = parse(kIdrWRadl, later);
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->slice_segment_address, 300);
-  EXPECT_EQ(header->qp_delta, 2);
-
-  // One coding tree block per picture: the address takes no bits.
-  h265test::SpsFields small;
-  small.width = small.height = 64;
-  useSps(small, 64, 64);
-  BitWriter tiny;
+  BitWriter tiny;  // one coding tree block per picture: the address takes no bits
   tiny.u(1, 0).u(1, 0).ue(0).ue(kSliceI);
   endIntra(tiny, 1);
-  header = parse(kIdrWRadl, tiny);
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->slice_segment_address, 0);
-  EXPECT_EQ(header->qp_delta, 1);
+  // type, header; no_output_of_prior_pics_flag, POC lsb (none for IDR), address (none for a first
+  // segment), qp delta
+  const struct {
+    uint32_t type;
+    BitWriter header;
+    std::vector<int32_t> expected;
+  } cases[] = {{kIdrWRadl, idr, {1, -1, -1, -3}},
+               {kCra, cra, {1, 77, -1, 4}},
+               {kIdrWRadl, later, {0, -1, 300, 2}},
+               {kIdrWRadl, tiny, {0, -1, 0, 1}}};
+  for (const auto& c : cases) {
+    if (&c == &cases[3]) useSps({.width = 64, .height = 64}, 64, 64);
+    auto h = parse(c.type, c.header);
+    ASSERT_TRUE(h) << &c - cases;
+    EXPECT_EQ(std::vector<int32_t>(
+                  {h->no_output_of_prior_pics_flag, h->pic_order_cnt_lsb, h->slice_segment_address, h->qp_delta}),
+              c.expected)
+        << &c - cases;
+  }
 }
 
 TEST_F(SliceHeader265, LongTermCountsAgainstTheSequenceParameterSet) {
-  h265test::SpsFields f;
-  f.longTermPresent = true;
-  f.numLongTermRefPicsSps = 2;
-  useSps(f);
+  useSps({.longTermPresent = true, .numLongTermRefPicsSps = 2});
   auto slice = [](uint32_t ltSps, uint32_t ltPics) {
     BitWriter w = begin(kTrailR, kSliceI);
     w.u(8, 5).u(1, 0).ue(0).ue(0);  // POC, explicit empty set
@@ -129,22 +119,19 @@ TEST_F(SliceHeader265, LongTermCountsAgainstTheSequenceParameterSet) {
   };
   auto header = parse(kTrailR, slice(2, 0));
   ASSERT_TRUE(header);
-  EXPECT_EQ(header->num_long_term_sps, 2);
-  EXPECT_EQ(header->temporal_mvp_enabled_flag, 1);
-  EXPECT_EQ(header->qp_delta, 6);
+  EXPECT_EQ(std::vector<int32_t>({header->num_long_term_sps, header->temporal_mvp_enabled_flag, header->qp_delta}),
+            std::vector<int32_t>({2, 1, 6}));
   EXPECT_FALSE(parse(kTrailR, slice(3, 0)));
 
   // Without long-term pictures in the SPS the count of SPS entries is absent and counts as 0.
-  f.numLongTermRefPicsSps = 0;
-  useSps(f);
+  useSps({.longTermPresent = true});
   BitWriter w = begin(kTrailR, kSliceI);
   w.u(8, 5).u(1, 0).ue(0).ue(0).ue(1).u(8, 3).u(1, 1).u(1, 0).u(1, 1);
   endIntra(w, 6);
   header = parse(kTrailR, w);
   ASSERT_TRUE(header);
-  EXPECT_EQ(header->num_long_term_sps, -1);
-  EXPECT_EQ(header->num_long_term_pics, 1);
-  EXPECT_EQ(header->qp_delta, 6);
+  EXPECT_EQ(std::vector<int32_t>({header->num_long_term_sps, header->num_long_term_pics, header->qp_delta}),
+            std::vector<int32_t>({-1, 1, 6}));
 }
 
 TEST_F(SliceHeader265, EntryPointCountIsBoundedByRowsOrTiles) {
@@ -159,9 +146,7 @@ TEST_F(SliceHeader265, EntryPointCountIsBoundedByRowsOrTiles) {
     return w;
   };
   usePps({.wavefronts = true});  // 17 rows of coding tree blocks
-  auto header = parse(kIdrWRadl, slice(16));
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->num_entry_point_offsets, 16);
+  EXPECT_EQ(parse(kIdrWRadl, slice(16))->num_entry_point_offsets, 16);
   EXPECT_FALSE(parse(kIdrWRadl, slice(17)));
 
   usePps({.tiles = true, .tileColumnsMinus1 = 1, .tileRowsMinus1 = 1});
@@ -184,9 +169,7 @@ TEST_F(SliceHeader265, HeaderExtensionUpTo256Bytes) {
   };
   EXPECT_TRUE(parse(kIdrWRadl, slice(256)));
   EXPECT_FALSE(parse(kIdrWRadl, slice(257)));
-  auto header = parse(kIdrWRadl, slice(0));
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->slice_segment_header_extension_length, 0);
+  EXPECT_EQ(parse(kIdrWRadl, slice(0))->slice_segment_header_extension_length, 0);
 }
 
 TEST_F(SliceHeader265, AWindowEndingInTheHeaderIsNoEvidenceButTheUnitsEndIs) {
@@ -196,9 +179,7 @@ TEST_F(SliceHeader265, AWindowEndingInTheHeaderIsNoEvidenceButTheUnitsEndIs) {
   w.ue(200);  // far more entry points than rows: refused when read
   const size_t headerBytes = w.bytes().size();
   EXPECT_FALSE(parse(kIdrWRadl, w));
-  auto window = parse(kIdrWRadl, w, false, headerBytes - 2);
-  ASSERT_TRUE(window);
-  EXPECT_EQ(window->num_entry_point_offsets, -1);
+  EXPECT_EQ(parse(kIdrWRadl, w, false, headerBytes - 2)->num_entry_point_offsets, -1);
 
   // The same cut as the unit's real end: a slice segment whose header does not fit is invalid.
   BitWriter ok = begin(kIdrWRadl, kSliceI);
@@ -209,12 +190,10 @@ TEST_F(SliceHeader265, AWindowEndingInTheHeaderIsNoEvidenceButTheUnitsEndIs) {
 }
 
 TEST_F(SliceHeader265, PredictedSetListModificationAndWeightTableLineUp) {
-  h265test::SpsFields f;
-  f.numShortTermSets = 1;
   // Set 0: S0 = {-1, -3} used, S1 = {+2} used.
-  f.writeShortTermSets = [](BitWriter& w) { w.ue(2).ue(1).ue(0).u(1, 1).ue(1).u(1, 1).ue(1).u(1, 1); };
-  f.temporalMvp = false;
-  useSps(f);
+  useSps({.temporalMvp = false, .numShortTermSets = 1, .writeShortTermSets = [](BitWriter& w) {
+            w.ue(2).ue(1).ue(0).u(1, 1).ue(1).u(1, 1).ue(1).u(1, 1);
+          }});
   usePps({.weightedPred = true, .listsModification = true});
 
   BitWriter w = begin(kTrailR, kSliceP);
@@ -231,10 +210,9 @@ TEST_F(SliceHeader265, PredictedSetListModificationAndWeightTableLineUp) {
   w.ue(3).se(-5).u(1, 1);      // five_minus_max_num_merge_cand, qp delta, loop filter
   auto header = parse(kTrailR, w);
   ASSERT_TRUE(header);
-  EXPECT_EQ(header->num_ref_idx_l0_active_minus1, 1);
-  EXPECT_EQ(header->ref_pic_list_modification_flag_l0, 1);
-  EXPECT_EQ(header->five_minus_max_num_merge_cand, 3);
-  EXPECT_EQ(header->qp_delta, -5);
+  EXPECT_EQ(std::vector<int32_t>({header->num_ref_idx_l0_active_minus1, header->ref_pic_list_modification_flag_l0,
+                                  header->five_minus_max_num_merge_cand, header->qp_delta}),
+            std::vector<int32_t>({1, 1, 3, -5}));
 
   // Sixteen active references are more than any list may hold.
   BitWriter tooMany = begin(kTrailR, kSliceP);
