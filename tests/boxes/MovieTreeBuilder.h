@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "SampleBoxWalker.h"
+#include "boxes/AtomCreationRequest.h"
 
 namespace treebuilder {
 
@@ -167,6 +168,31 @@ inline Bytes tmcdTrak(uint32_t id) {
 }
 
 using sampleboxes::be32;
+
+// Requests as the repair engine makes them: `samples` video samples of growing sizes, one a
+// chunk; `chunks` sound chunks of `perChunk` samples above 4 GB.
+inline AtomCreationRequest videoRequest(uint32_t samples, uint32_t timeScale, double fps) {
+  AtomCreationRequest r;
+  r.requestType = AtomCreationRequest::kVideoRequest;
+  r.timeScale = timeScale;
+  r.FPS = fps;
+  for (uint32_t i = 0; i < samples; ++i) {
+    r.stszEntries.push_back(1000 + i);
+    r.stcoEntries.push_back(48 + 1000ull * i);
+  }
+  r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, 1, 1));
+  return r;
+}
+
+inline AtomCreationRequest audioRequest(uint32_t chunks, uint32_t perChunk, uint32_t timeScale, double fps) {
+  AtomCreationRequest r;
+  r.requestType = AtomCreationRequest::kAudioRequest;
+  r.timeScale = timeScale;
+  r.FPS = fps;
+  for (uint32_t i = 0; i < chunks; ++i) r.stcoEntries.push_back(1ull << 32 | i);
+  r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, perChunk, 1));
+  return r;
+}
 
 // The first top-level box of the given type in a file (empty when there is none).
 inline Bytes topLevelBox(const Bytes& file, const std::string& type) {

@@ -100,16 +100,8 @@ TEST(CameraFiles, MotionPhotoKeepsOnlyItsMovieTrack) {
   for (const auto& t : moov->tracks) videoTracks += t->trackType == 1;
   ASSERT_EQ(videoTracks, 2u);
 
-  AtomCreationRequest video;
-  video.requestType = AtomCreationRequest::kVideoRequest;
-  video.timeScale = moov->videoTrackTimeScale();
-  video.FPS = moov->videoTrackFPS();
-  for (uint32_t i = 0; i < 10; ++i) {
-    video.stszEntries.push_back(5000);
-    video.stcoEntries.push_back(40 + 5000ull * i);
-  }
-  video.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, 1, 1));
-  auto rebuilt = moov->createMoovWithVideoRequest(video, AtomCreationRequest());
+  auto rebuilt = moov->createMoovWithVideoRequest(videoRequest(10, moov->videoTrackTimeScale(), moov->videoTrackFPS()),
+                                                  AtomCreationRequest());
   ASSERT_TRUE(rebuilt);
   ASSERT_EQ(rebuilt->tracks.size(), 1u);
   EXPECT_EQ(rebuilt->tracks[0]->trackType, 1);

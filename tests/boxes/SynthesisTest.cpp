@@ -29,29 +29,6 @@ std::unique_ptr<Moov> parse(const Bytes& b) {
   return Moov::initMOOVWithData(b.data(), static_cast<uint32_t>(b.size()));
 }
 
-AtomCreationRequest videoRequest(uint32_t samples, uint32_t timeScale, double fps) {
-  AtomCreationRequest r;
-  r.requestType = AtomCreationRequest::kVideoRequest;
-  r.timeScale = timeScale;
-  r.FPS = fps;
-  for (uint32_t i = 0; i < samples; ++i) {
-    r.stszEntries.push_back(1000 + i);
-    r.stcoEntries.push_back(48 + 1000ull * i);
-  }
-  r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, 1, 1));
-  return r;
-}
-
-AtomCreationRequest audioRequest(uint32_t chunks, uint32_t perChunk, uint32_t timeScale, double fps) {
-  AtomCreationRequest r;
-  r.requestType = AtomCreationRequest::kAudioRequest;
-  r.timeScale = timeScale;
-  r.FPS = fps;
-  for (uint32_t i = 0; i < chunks; ++i) r.stcoEntries.push_back(1ull << 32 | i);
-  r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, perChunk, 1));
-  return r;
-}
-
 const Stbl& tableOf(const Trak& t) { return *t.mdia->minf->stbl; }
 
 // Serialises the movie box and checks that every container agrees with its children.
