@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,7 +26,6 @@ struct Recipe {
   std::string name;
   std::string size;        // WxH as the sample description gives it
   std::string encodeArgs;  // ffmpeg arguments between input and output; empty for corpus files
-  bool fromCorpus = false;
 };
 
 const std::string kX265 = "-c:v libx265 -threads 1 -x265-params log-level=error:frame-threads=1:";
@@ -46,11 +44,11 @@ const Recipe kRecipes[] = {
          "pools=none:no-sao=1:weightb=1:ref=4:scaling-list=default:vbv-bufsize=2000:"
          "vbv-maxrate=1500:hrd=1:repeat-headers=1:keyint=10"},
     {"hd1080_wpp", "1920x1080", "-frames:v 8 " + kX265 + "pools=1:wpp=1:preset=fast"},
-    {"apple_hevc_main10_moovfirst.mp4", "1920x1080", "", true},     // wavefronts, 1088 coded lines
-    {"android_hevc_mett_track.mp4", "1920x1080", "", true},         // tiles, a set in the SPS
-    {"android14_hevc_hlg10_moovfirst.mp4", "1920x1080", "", true},  // 10-bit HLG
-    {"iphone14pro_dolbyvision_hevc.mov", "1280x720", "", true},
-    {"pixel_motionphoto_2hevc.mp4", "1024x768", "", true},
+    {"apple_hevc_main10_moovfirst.mp4", "1920x1080", ""},     // wavefronts, 1088 coded lines
+    {"android_hevc_mett_track.mp4", "1920x1080", ""},         // tiles, a set in the SPS
+    {"android14_hevc_hlg10_moovfirst.mp4", "1920x1080", ""},  // 10-bit HLG
+    {"iphone14pro_dolbyvision_hevc.mov", "1280x720", ""},
+    {"pixel_motionphoto_2hevc.mp4", "1024x768", ""},
 };
 
 struct Stream {
@@ -68,34 +66,24 @@ uint32_t unitType(const std::vector<uint8_t>& unit) { return unit.empty() ? 64 :
 
 class HevcEncodedStreams : public ::testing::TestWithParam<Recipe> {
  protected:
-  static void SetUpTestSuite() { dir = new testsupport::TempDir(); }
-  static void TearDownTestSuite() {
-    delete dir;
-    dir = nullptr;
-  }
+  static void SetUpTestSuite() { dir = std::make_unique<testsupport::TempDir>(); }
+  static void TearDownTestSuite() { dir.reset(); }
 
   // Encodes (or extracts) the stream, splits it, traces it and parses its first parameter sets.
   static std::unique_ptr<Stream> load(const Recipe& recipe, std::string& problem) {
     auto s = std::make_unique<Stream>();
     s->recipe = recipe;
     const std::string out = dir->file(recipe.name + ".hevc");
-    std::string cmd;
-    if (recipe.fromCorpus) {
-      const std::string src = testsupport::sharedDir() + "/corpus/" + recipe.name;
-      if (!std::filesystem::exists(src)) {
-        problem = "corpus file missing: " + src;
-        return nullptr;
-      }
-      cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -i " + testsupport::shellQuote(src) +
-            " -map 0:v:0 -frames:v 40 -c:v copy -bsf:v hevc_mp4toannexb -f hevc " + testsupport::shellQuote(out);
-    } else {
-      cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=" + recipe.size + ":rate=25 " +
-            recipe.encodeArgs + " -f hevc " + testsupport::shellQuote(out);
-    }
+    const std::string input = recipe.encodeArgs.empty()
+                                  ? "-i " +
+                                        testsupport::shellQuote(testsupport::sharedDir() + "/corpus/" + recipe.name) +
+                                        " -map 0:v:0 -frames:v 40 -c:v copy -bsf:v hevc_mp4toannexb"
+                                  : "-f lavfi -i testsrc2=size=" + recipe.size + ":rate=25 " + recipe.encodeArgs;
     std::sscanf(recipe.size.c_str(), "%ux%u", &s->width, &s->height);
-    auto made = testsupport::runCommand(cmd);
+    auto made = testsupport::runCommand("ffmpeg -hide_banner -loglevel error -nostdin -y " + input + " -f hevc " +
+                                        testsupport::shellQuote(out));
     if (made.exitCode != 0) {
-      problem = "ffmpeg failed: " + made.output;
+      problem = "ffmpeg failed (a missing corpus file?): " + made.output;
       return nullptr;
     }
     s->units = h264test::splitAnnexB(testsupport::readFile(out));
@@ -129,10 +117,8 @@ class HevcEncodedStreams : public ::testing::TestWithParam<Recipe> {
     return s;
   }
 
-  static testsupport::TempDir* dir;
+  static inline std::unique_ptr<testsupport::TempDir> dir;
 };
-
-testsupport::TempDir* HevcEncodedStreams::dir = nullptr;
 
 // Compares our fields with the trace's values of the same syntax elements, where traced.
 void expectTraced(const TraceUnit& t, const std::string& where,
@@ -149,13 +135,16 @@ TEST_P(HevcEncodedStreams, EveryUnitIsAcceptedInItsWindowAndParsesAsTraced) {
   std::string problem;
   auto s = load(GetParam(), problem);
   ASSERT_TRUE(s) << problem;
-  const SPS_265& sps = *s->sps;
 
-  // The reference parameter sets themselves, against the trace of the first copy in the stream.
+  std::vector<size_t> offsets;
+  const std::vector<uint8_t> media = h264test::lengthPrefixed(s->units, 4, &offsets);
+  size_t slices = 0;
   for (size_t i = 0; i < s->units.size(); ++i) {
     const TraceUnit& t = s->trace[i];
-    const std::string where = s->recipe.name + " unit " + std::to_string(i);
-    if (unitType(s->units[i]) == 33) {
+    const uint32_t type = unitType(s->units[i]);
+    const std::string where = s->recipe.name + " unit " + std::to_string(i) + " type " + std::to_string(type);
+    // Every parameter set of the stream on its own, against the trace.
+    if (type == 33) {
       auto own = SPS_265::initSPS265WithBytes(s->units[i].data(), uint32_t(s->units[i].size()), s->width, s->height);
       ASSERT_TRUE(own) << where;
       // The extension flag is read after the VUI: right only when the VUI was stepped over as laid out.
@@ -166,8 +155,8 @@ TEST_P(HevcEncodedStreams, EveryUnitIsAcceptedInItsWindowAndParsesAsTraced) {
                     {"long_term_ref_pics_present_flag", own->long_term_ref_pics_present_flag},
                     {"sps_temporal_mvp_enabled_flag", own->sps_temporal_mvp_enabled_flag},
                     {"sps_extension_present_flag", own->sps_extension_present_flag}});
-    } else if (unitType(s->units[i]) == 34) {
-      auto own = PPS_265::initPPS265WithBytes(s->units[i].data(), uint32_t(s->units[i].size()), &sps);
+    } else if (type == 34) {
+      auto own = PPS_265::initPPS265WithBytes(s->units[i].data(), uint32_t(s->units[i].size()), s->sps.get());
       ASSERT_TRUE(own) << where;
       expectTraced(t, where,
                    {{"num_tile_columns_minus1", own->num_tile_columns_minus1},
@@ -175,15 +164,6 @@ TEST_P(HevcEncodedStreams, EveryUnitIsAcceptedInItsWindowAndParsesAsTraced) {
                     {"lists_modification_present_flag", own->lists_modification_present_flag},
                     {"pps_extension_present_flag", own->extension_present_flag}});
     }
-  }
-
-  std::vector<size_t> offsets;
-  const std::vector<uint8_t> media = h264test::lengthPrefixed(s->units, 4, &offsets);
-  size_t slices = 0;
-  for (size_t i = 0; i < s->units.size(); ++i) {
-    const TraceUnit& t = s->trace[i];
-    const uint32_t type = unitType(s->units[i]);
-    const std::string where = s->recipe.name + " unit " + std::to_string(i) + " type " + std::to_string(type);
     if (type == 37 || type == 38) continue;  // end of bitstream and filler are refused by design
 
     const std::vector<uint8_t> w = h264test::window(media, offsets[i]);
@@ -196,9 +176,9 @@ TEST_P(HevcEncodedStreams, EveryUnitIsAcceptedInItsWindowAndParsesAsTraced) {
       continue;
     }
     ASSERT_TRUE(nalu) << where;
-    EXPECT_EQ(nalu->NALType, type) << where;
-    EXPECT_EQ(nalu->nalSize, s->units[i].size() + 4) << where;
-    EXPECT_EQ(nalu->frameNum, -1) << where;
+    EXPECT_EQ(std::vector<int64_t>({nalu->NALType, nalu->nalSize, nalu->frameNum}),
+              std::vector<int64_t>({type, int64_t(s->units[i].size() + 4), -1}))
+        << where;
 
     const std::vector<uint8_t> off = h264test::window(media, offsets[i] + 1);
     EXPECT_FALSE(NALU::initNALUWithBytes(off.data(), 50, 4, s->vps.get(), s->sps.get(), s->pps.get()))
