@@ -68,17 +68,3 @@ TEST(H264ParameterSets, DamagedOrMissingBytesStillGiveAnObject) {
   EXPECT_EQ(empty->profile_idc, 255);
   EXPECT_NE(PPS::initPPSWithBytes(nullptr, 100), nullptr);
 }
-
-TEST(H264ParameterSets, PpsFields) {
-  auto w = BitWriter().u(8, 0x68).ue(3).ue(1).u(1, 1).u(1, 1).ue(0).ue(2).ue(1).u(1, 1).bits("10").se(-4).se(2);
-  auto b = w.se(-12).u(1, 1).u(1, 0).u(1, 1).trailing().bytes();
-  auto pps = PPS::initPPSWithBytes(b.data(), uint32_t(b.size()));
-  EXPECT_EQ(std::vector<int32_t>({pps->pic_parameter_set_id, pps->seq_parameter_set_id, pps->entropy_coding_mode_flag,
-                                  pps->pic_order_present_flag, pps->num_slice_groups_minus1,
-                                  pps->num_ref_idx_l0_active_minus1, pps->num_ref_idx_l1_active_minus1,
-                                  pps->weighted_pred_flag, pps->weighted_bipred_idc, pps->pic_init_qp_minus26,
-                                  pps->pic_init_qs_minus26, pps->chroma_qp_index_offset,
-                                  pps->deblocking_filter_control_present_flag, pps->constrained_intra_pred_flag,
-                                  pps->redundant_pic_cnt_present_flag}),
-            std::vector<int32_t>({3, 1, 1, 1, 0, 2, 1, 1, 2, -4, 2, -12, 1, 0, 1}));
-}
