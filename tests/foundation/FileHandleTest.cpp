@@ -121,22 +121,6 @@ TEST(WriteHandle, AtomicReplaceOnlyOnCommit) {
   EXPECT_EQ(testsupport::readFile(target), (std::vector<uint8_t>{1, 2, 9, 9, 5, 6, 7, 8}));
 }
 
-TEST(WriteHandle, FailuresAreReported) {
-  std::vector<std::string> lines;
-  auto previous = setLogSink([&](const std::string& l) { lines.push_back(l); });
-  EXPECT_EQ(WriteHandle::create("/nonexistent-folder/x.mov"), nullptr);
-  if (fs::fileExists("/dev/full")) {
-    auto w = WriteHandle::create("/dev/full", false);
-    ASSERT_NE(w, nullptr);
-    w->write(pattern(100));
-    EXPECT_FALSE(w->commit());  // the buffered bytes cannot land
-    EXPECT_TRUE(w->failed());
-    EXPECT_TRUE(fs::fileExists("/dev/full"));  // a device is never removed as a partial file
-  }
-  setLogSink(previous);
-  EXPECT_FALSE(lines.empty());
-}
-
 namespace {
 // What copyFrom must append: the source's bytes where it has them, zeros past its end.
 std::vector<uint8_t> slice(const std::vector<uint8_t>& source, uint64_t offset, uint64_t length) {
@@ -257,12 +241,13 @@ TEST(WriteHandleCopy, SourceShorterThanWhenOpenedAndPseudoFiles) {
   EXPECT_EQ(testsupport::readFile(dir.file("out2")), slice(text, 0, sys->size() + 10));
 }
 
-TEST(WriteHandleCopy, WriteFailuresAreReported) {
+TEST(WriteHandle, WriteAndCopyFailuresAreReported) {
   TempDir dir;
   testsupport::writeFile(dir.file("source"), pattern(1u << 20));
   auto in = ReadHandle::open(dir.file("source"));
   std::vector<std::string> lines;
   auto previous = setLogSink([&](const std::string& l) { lines.push_back(l); });
+  EXPECT_EQ(WriteHandle::create("/nonexistent-folder/x.mov"), nullptr);
   {
     // A full disk in the middle of an in-kernel copy: past the file size limit copies fail (EFBIG).
     auto w = WriteHandle::create(dir.file("out"));
@@ -280,13 +265,23 @@ TEST(WriteHandleCopy, WriteFailuresAreReported) {
     EXPECT_FALSE(w->commit());
   }
   if (fs::fileExists("/dev/full")) {
-    // A device takes no kernel copy; the copy through memory meets the full disk.
-    auto w = WriteHandle::create("/dev/full", false);
-    ASSERT_NE(w, nullptr);
-    EXPECT_FALSE(w->copyFrom(*in, 0, 100000));
-    EXPECT_TRUE(w->failed());
-    w->discard();
-    EXPECT_TRUE(fs::fileExists("/dev/full"));
+    // Buffered bytes that cannot land fail the commit; a device takes no kernel copy, and the copy
+    // through memory meets the full disk. Either way the device is never removed as a partial file.
+    for (bool copy : {false, true}) {
+      SCOPED_TRACE(copy ? "copy" : "write");
+      auto w = WriteHandle::create("/dev/full", false);
+      ASSERT_NE(w, nullptr);
+      if (copy) {
+        EXPECT_FALSE(w->copyFrom(*in, 0, 100000));
+        EXPECT_TRUE(w->failed());
+        w->discard();
+      } else {
+        w->write(pattern(100));
+        EXPECT_FALSE(w->commit());
+        EXPECT_TRUE(w->failed());
+      }
+      EXPECT_TRUE(fs::fileExists("/dev/full"));
+    }
   }
   setLogSink(previous);
   EXPECT_FALSE(lines.empty());
