@@ -20,7 +20,6 @@
 #include "report/AZSResponseParser.h"
 #include "report/AZSRetryPolicy.h"
 #include "report/ReportTestSupport.h"
-#include "report/TestHttpServer.h"
 #include "report/azs/Crypto.h"
 
 using namespace reporttest;
@@ -270,7 +269,7 @@ TEST(RequestOptions, ClientDefaultsFillWhatTheCallerLeftOpen) {
 TEST(Execution, CreateIfNotExistsAsksFirstAndCreatesOnlyWhenMissing) {
   {
     TestHttpServer server(
-        Script{{404}, {201, {{"ETag", "\"0x8D\""}, {"Last-Modified", "Sun, 06 Dec 2026 17:00:00 GMT"}}}});
+        Script{{404}, {201, "", {{"ETag", "\"0x8D\""}, {"Last-Modified", "Sun, 06 Dec 2026 17:00:00 GMT"}}}});
     auto container = containerOn(server.endpoint());
     Completion<ErrorBoolResult> done;
     auto caller = std::this_thread::get_id();
@@ -316,7 +315,7 @@ TEST(Execution, CreateIfNotExistsAsksFirstAndCreatesOnlyWhenMissing) {
   }
   {
     // A conflict on the create itself is an error like any other, with the service's explanation.
-    TestHttpServer server(Script{{404}, {409, {}, kErrorBody}});
+    TestHttpServer server(Script{{404}, {409, kErrorBody}});
     Completion<ErrorBoolResult> done;
     containerOn(server.endpoint())->createContainerIfNotExistsWithCompletionHandler(pairHandler(done));
     auto result = done.wait();
@@ -349,7 +348,7 @@ TEST(Execution, Status203IsAnErrorAnd201ASuccess) {
 }
 
 TEST(Execution, UnparseableErrorBodyIsCode6) {
-  TestHttpServer server(Script{{500, {}, "<oops>"}});
+  TestHttpServer server(Script{{500, "<oops>"}});
   Completion<ErrorResult> done;
   containerOn(server.endpoint())->deleteContainerWithCompletionHandler(done.handler());
   auto r = done.wait();
@@ -360,14 +359,14 @@ TEST(Execution, UnparseableErrorBodyIsCode6) {
 
 TEST(Execution, NoAnswerIsCode2) {
   Completion<ErrorResult> refusedConnection;
-  containerOn("http://127.0.0.1:" + std::to_string(closedPort()) + "/devstoreaccount1")
+  containerOn("http://127.0.0.1:" + std::to_string(TestHttpServer::closedPort()) + "/devstoreaccount1")
       ->deleteContainerWithCompletionHandler(refusedConnection.handler());
   auto r = refusedConnection.wait();
   ASSERT_TRUE(r && *r);
   EXPECT_EQ((*r)->code, AZSEURLSessionError);
   EXPECT_TRUE((*r)->userInfo.at("InnerError").map());
 
-  TestHttpServer server(Script{{0, {}, "", true}});
+  TestHttpServer server(Script{{TestHttpServer::kHangUp}});
   Completion<ErrorResult> hungUp;
   containerOn(server.endpoint())->deleteContainerWithCompletionHandler(hungUp.handler());
   auto h = hungUp.wait();
@@ -555,7 +554,7 @@ TEST(StreamUpload, EmptyTextCommitsAnEmptyList) {
 
 TEST(StreamUpload, FailedBlockEndsTheUploadWithItsError) {
   // Blocks of a 13 MiB stream: the first answer refuses, the rest would succeed.
-  TestHttpServer server(Script{{500, {}, "<Error><Code>InternalError</Code><Message>m</Message></Error>"}}, {201});
+  TestHttpServer server(Script{{500, "<Error><Code>InternalError</Code><Message>m</Message></Error>"}}, {201});
   auto blob = containerOn(server.endpoint())->blockBlobReferenceFromName("big");
   auto stream = std::make_shared<qvr::azs::MemoryInputStream>(std::vector<uint8_t>(13 << 20, 7));
   Completion<ErrorResult> done;

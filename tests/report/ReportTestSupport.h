@@ -3,13 +3,16 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "foundation/Error.h"
+#include "support/LocalHttpServer.h"
 
 namespace reporttest {
 
@@ -75,6 +78,32 @@ inline std::function<void(std::optional<qvr::Error>, bool)> pairHandler(Completi
   auto h = c.handler();
   return [h](std::optional<qvr::Error> e, bool b) { h(ErrorBoolResult(std::move(e), b)); };
 }
+
+// The first error-or-success completion of `operation`; an error of its own when none came.
+inline std::optional<qvr::Error> run(const std::function<void(std::function<void(ErrorResult)>)>& operation,
+                                     double seconds = 30) {
+  Completion<ErrorResult> done;
+  operation(done.handler());
+  auto r = done.wait(seconds);
+  return r ? *r : qvr::Error("test", -1, {{"reason", "no completion"}});
+}
+
+// A storage service that answers request after request from a script, then with `fallback`.
+struct Answer : testsupport::LocalHttpServer::Response {
+  Answer(int status = 200, std::string body = {}, std::map<std::string, std::string> headers = {})
+      : Response{status, std::move(body), std::move(headers)} {}
+};
+using Script = std::vector<Answer>;
+using RecordedRequest = testsupport::LocalHttpServer::Request;
+class TestHttpServer : public testsupport::LocalHttpServer {
+ public:
+  explicit TestHttpServer(Script script, Answer fallback = {})
+      : LocalHttpServer([script, fallback, next = size_t(0)](const Request&) mutable {
+          return next < script.size() ? script[next++] : fallback;
+        }) {}
+  // The blob endpoint of a development account on this server.
+  std::string endpoint() const { return baseUrl() + "/devstoreaccount1"; }
+};
 
 inline int64_t statusOf(const qvr::Error& e) {
   auto it = e.userInfo.find("HTTP Status Code");

@@ -118,6 +118,10 @@ std::vector<LocalHttpServer::Request> LocalHttpServer::requests() const {
   return requests_;
 }
 
+int LocalHttpServer::closedPort() {
+  return LocalHttpServer([](const Request&) { return Response{}; }).port();
+}
+
 void LocalHttpServer::serve() {
   while (!stopping_) {
     pollfd p{listenFd_, POLLIN, 0};
@@ -131,6 +135,10 @@ void LocalHttpServer::serve() {
         requests_.push_back(request);
       }
       Response response = handler_(request);
+      if (response.status == kHangUp) {
+        ::close(fd);
+        continue;
+      }
       std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonFor(response.status) + "\r\n";
       for (const auto& [name, value] : response.headers) out += name + ": " + value + "\r\n";
       out += "Content-Length: " + std::to_string(response.body.size()) + "\r\nConnection: close\r\n\r\n";

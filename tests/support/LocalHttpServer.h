@@ -22,11 +22,12 @@ class LocalHttpServer {
     std::string body;
   };
   struct Response {
-    int status = 200;
+    int status = 200;  // kHangUp: close the connection without answering
     std::string body;
     std::map<std::string, std::string> headers;
   };
   using Handler = std::function<Response(const Request&)>;
+  static constexpr int kHangUp = -1;
 
   explicit LocalHttpServer(Handler handler);
   ~LocalHttpServer();
@@ -36,6 +37,9 @@ class LocalHttpServer {
   int port() const { return port_; }
   std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
   std::vector<Request> requests() const;
+
+  // A port on 127.0.0.1 where nothing listens any more.
+  static int closedPort();
 
  private:
   void serve();
