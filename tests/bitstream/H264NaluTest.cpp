@@ -40,17 +40,9 @@ std::vector<uint8_t> pps(uint32_t ppsId, uint32_t spsId) {
 }
 // header byte, first_mb_in_slice, slice_type, pic_parameter_set_id, frame_num, then more fields
 std::vector<uint8_t> slice(uint8_t header, uint32_t firstMb, uint32_t sliceType, uint32_t frameNum) {
-  return BitWriter()
-      .u(8, header)
-      .ue(firstMb)
-      .ue(sliceType)
-      .ue(0)
-      .u(4, frameNum)
-      .ue(0)
-      .u(6, 0)
-      .se(-3)
-      .trailing()
-      .bytes();
+  BitWriter w;
+  w.u(8, header).ue(firstMb).ue(sliceType).ue(0).u(4, frameNum).ue(0).u(6, 0).se(-3);
+  return w.trailing().bytes();
 }
 // A 50-byte scan window: a length prefix holding `declared`, the unit, zeros.
 std::vector<uint8_t> unit(const std::vector<uint8_t>& nal, uint64_t declared, uint32_t prefix = 4) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -134,8 +135,10 @@ TEST_F(SliceHeader265, LongTermCountsAgainstTheSequenceParameterSet) {
             std::vector<int32_t>({-1, 1, 6}));
 }
 
-TEST_F(SliceHeader265, EntryPointCountIsBoundedByRowsOrTiles) {
-  auto slice = [](uint32_t count) {
+// Entry points are bounded by rows of coding tree blocks, tiles, or both; the header extension by
+// 256 bytes. Each count is accepted at its bound and refused one above it.
+TEST_F(SliceHeader265, EntryPointAndExtensionCountsAreBounded) {
+  auto entryPoints = [](uint32_t count) {
     BitWriter w = begin(kIdrWRadl, kSliceI);
     endIntra(w);
     w.ue(count);
@@ -145,31 +148,30 @@ TEST_F(SliceHeader265, EntryPointCountIsBoundedByRowsOrTiles) {
     }
     return w;
   };
-  usePps({.wavefronts = true});  // 17 rows of coding tree blocks
-  EXPECT_EQ(parse(kIdrWRadl, slice(16))->num_entry_point_offsets, 16);
-  EXPECT_FALSE(parse(kIdrWRadl, slice(17)));
-
-  usePps({.tiles = true, .tileColumnsMinus1 = 1, .tileRowsMinus1 = 1});
-  EXPECT_TRUE(parse(kIdrWRadl, slice(3)));
-  EXPECT_FALSE(parse(kIdrWRadl, slice(4)));
-
-  usePps({.tiles = true, .wavefronts = true, .tileColumnsMinus1 = 1, .tileRowsMinus1 = 1});
-  EXPECT_TRUE(parse(kIdrWRadl, slice(33)));  // 2 columns x 17 rows
-  EXPECT_FALSE(parse(kIdrWRadl, slice(34)));
-}
-
-TEST_F(SliceHeader265, HeaderExtensionUpTo256Bytes) {
-  usePps({.headerExtension = true});
-  auto slice = [](uint32_t length) {
+  auto extension = [](uint32_t length) {
     BitWriter w = begin(kIdrWRadl, kSliceI);
     endIntra(w);
     w.ue(length);
     for (uint32_t i = 0; i < length; ++i) w.u(8, 0x55);
     return w;
   };
-  EXPECT_TRUE(parse(kIdrWRadl, slice(256)));
-  EXPECT_FALSE(parse(kIdrWRadl, slice(257)));
-  EXPECT_EQ(parse(kIdrWRadl, slice(0))->slice_segment_header_extension_length, 0);
+  const struct {
+    h265test::PpsFields pps;
+    std::function<BitWriter(uint32_t)> slice;
+    uint32_t bound;
+  } cases[] = {{{.wavefronts = true}, entryPoints, 16},  // 17 rows
+               {{.tiles = true, .tileColumnsMinus1 = 1, .tileRowsMinus1 = 1}, entryPoints, 3},
+               {{.tiles = true, .wavefronts = true, .tileColumnsMinus1 = 1, .tileRowsMinus1 = 1}, entryPoints, 33},
+               {{.headerExtension = true}, extension, 256}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bound);
+    usePps(c.pps);
+    EXPECT_TRUE(parse(kIdrWRadl, c.slice(c.bound)));
+    EXPECT_FALSE(parse(kIdrWRadl, c.slice(c.bound + 1)));
+  }
+  EXPECT_EQ(parse(kIdrWRadl, extension(0))->slice_segment_header_extension_length, 0);
+  usePps({.wavefronts = true});
+  EXPECT_EQ(parse(kIdrWRadl, entryPoints(16))->num_entry_point_offsets, 16);
 }
 
 TEST_F(SliceHeader265, AWindowEndingInTheHeaderIsNoEvidenceButTheUnitsEndIs) {

@@ -16,11 +16,8 @@ struct Reader {
 }  // namespace
 
 TEST(UeSeNumCode, DecodesFixedLengthAndExpGolombCodes) {
-  Reader ue{BitWriter()
-                .bits("1010011"
-                      "00100")
-                .bytes()},
-      se{ue.bytes};
+  const auto codes = BitWriter().bits("101001100100").bytes();  // 1 010 011 00100
+  Reader ue{codes}, se{codes};
   for (uint32_t v : {0u, 1u, 2u, 3u}) EXPECT_EQ(ue.ue(), v);
   for (int32_t v : {0, 1, -1, 2}) EXPECT_EQ(se.se(), v);
   EXPECT_EQ(ue.byte * 8 + ue.bit, 12u);
