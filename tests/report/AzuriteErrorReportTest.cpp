@@ -1,15 +1,12 @@
 // The whole report against the storage emulator, which checks every signature, with a local mail service.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "foundation/FileSystem.h"
 #include "report/AZSCloudBlobClient.h"
 #include "report/AZSCloudBlobContainer.h"
 #include "report/AZSCloudStorageAccount.h"
 #include "report/AZSOperationContext.h"
-#include "report/AZSRequestFactory.h"
-#include "report/AZSSharedKeyBlobAuthenticationHandler.h"
+#include "report/AzuriteSupport.h"
 #include "report/ErrorReportTestSupport.h"
 #include "report/ReportTestSupport.h"
 #include "report/azs/Crypto.h"
@@ -19,14 +16,6 @@ using testsupport::LocalHttpServer;
 using testsupport::TempDir;
 
 namespace {
-
-std::string emulatorEndpoint() {
-  if (const char* env = std::getenv("QVR_AZURITE_ENDPOINT"); env && *env) return env;
-  std::ifstream in(std::string(QVR_AZURITE_STATE_DIR) + "/endpoint");
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 
 class AzuriteErrorReport : public ::testing::Test {
  protected:
@@ -57,16 +46,9 @@ class AzuriteErrorReport : public ::testing::Test {
   }
   static qvr::ReportForm form() { return {"user@example.com", "The clip stops after a minute.", true, ""}; }
 
-  // A blob's bytes as the emulator holds them, through a signed GET of our own.
   std::optional<std::vector<uint8_t>> readBack(const std::string& container, const std::string& blob) {
-    auto url = qvr::azs::UrlComponents::parse(endpoint + "/" + container)->appendingPathComponent(blob);
-    auto request = AZSRequestFactory::getRequestWithUrlComponents(url, 30);
-    AZSSharedKeyBlobAuthenticationHandler signer(client->credentials);
-    AZSOperationContext ctx;
-    if (signer.signRequest(request, ctx)) return std::nullopt;
-    auto out = qvr::azs::performHttpRequest(request, 30, 64u << 20, [](const qvr::azs::HttpResponse&) {});
-    if (out.transportFailed || !out.response || out.response->statusCode != 200) return std::nullopt;
-    return out.body;
+    return reporttest::readBack(
+        *client, qvr::azs::UrlComponents::parse(endpoint + "/" + container)->appendingPathComponent(blob));
   }
   std::optional<bool> containerExists(const std::string& name) {
     Completion<ErrorBoolResult> done;

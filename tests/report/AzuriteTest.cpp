@@ -1,8 +1,5 @@
-// The blob client against the storage emulator, which checks Shared Key signatures for real. The
-// emulator is brought up by the CTest fixture "azurite" (scripts/azurite-start).
+// The blob client against the storage emulator, which checks Shared Key signatures for real.
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 #include "report/AZSBlobUploadHelper.h"
 #include "report/AZSCloudBlobClient.h"
@@ -11,8 +8,7 @@
 #include "report/AZSCloudStorageAccount.h"
 #include "report/AZSErrors.h"
 #include "report/AZSOperationContext.h"
-#include "report/AZSRequestFactory.h"
-#include "report/AZSSharedKeyBlobAuthenticationHandler.h"
+#include "report/AzuriteSupport.h"
 #include "report/ReportTestSupport.h"
 #include "report/azs/Crypto.h"
 #include "support/TestSupport.h"
@@ -21,12 +17,11 @@ using namespace reporttest;
 
 namespace {
 
-std::string emulatorEndpoint() {
-  if (const char* env = std::getenv("QVR_AZURITE_ENDPOINT"); env && *env) return env;
-  std::ifstream in(std::string(QVR_AZURITE_STATE_DIR) + "/endpoint");
-  std::string line;
-  std::getline(in, line);
-  return line;
+std::string hexUuid() {
+  std::string hex;
+  for (char c : qvr::azs::uuidString())
+    if (c != '-') hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return hex;
 }
 
 class Azurite : public ::testing::Test {
@@ -39,40 +34,17 @@ class Azurite : public ::testing::Test {
     client_ = account_->getBlobClient();
   }
 
-  static std::string uniqueName(const std::string& prefix) {
-    std::string id;
-    for (char c : qvr::azs::uuidString()) {
-      if (c != '-') id += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return prefix + id.substr(0, 20);
-  }
+  static std::string uniqueName(const std::string& prefix) { return prefix + hexUuid().substr(0, 20); }
 
   std::shared_ptr<AZSCloudBlobContainer> newContainer(int64_t accessType = 0) {
     auto container = client_->containerReferenceFromName(uniqueName("qvr"));
-    Completion<ErrorResult> created;
-    container->createContainerWithAccessType(accessType, nullptr, nullptr, created.handler());
-    auto r = created.wait();
-    EXPECT_TRUE(r && !*r) << (r && *r ? (*r)->toString() : "no answer");
+    auto error = run([&](auto h) { container->createContainerWithAccessType(accessType, nullptr, nullptr, h); });
+    EXPECT_FALSE(error) << error->toString();
     return container;
   }
 
-  // The blob's bytes as the service stores them, fetched with a signed GET of our own.
   std::optional<std::vector<uint8_t>> readBack(const AZSCloudBlockBlob& blob) {
-    auto request = AZSRequestFactory::getRequestWithUrlComponents(*blob.storageUri.primaryUri, 30);
-    AZSSharedKeyBlobAuthenticationHandler signer(client_->credentials);
-    AZSOperationContext ctx;
-    if (signer.signRequest(request, ctx)) return std::nullopt;
-    auto out = qvr::azs::performHttpRequest(request, 30, 64u << 20, [](const qvr::azs::HttpResponse&) {});
-    if (out.transportFailed || !out.response || out.response->statusCode != 200) return std::nullopt;
-    return out.body;
-  }
-
-  static std::optional<qvr::Error> run(const std::function<void(AZSCloudBlockBlob::ErrorHandler)>& operation) {
-    Completion<ErrorResult> done;
-    operation(done.handler());
-    auto r = done.wait(60);
-    if (!r) return qvr::Error("test", -1, {{"reason", "no completion"}});
-    return *r;
+    return reporttest::readBack(*client_, *blob.storageUri.primaryUri);
   }
 
   std::string endpoint_;
@@ -81,13 +53,7 @@ class Azurite : public ::testing::Test {
 };
 
 // Block IDs of the kind the report upload makes: Base64 of 32 lower-case hex digits, with padding.
-std::string reportBlockID() {
-  std::string hex;
-  for (char c : qvr::azs::uuidString()) {
-    if (c != '-') hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return qvr::azs::base64Encode(hex);
-}
+std::string reportBlockID() { return qvr::azs::base64Encode(hexUuid()); }
 
 }  // namespace
 

@@ -81,7 +81,7 @@ inline std::function<void(std::optional<qvr::Error>, bool)> pairHandler(Completi
 
 // The first error-or-success completion of `operation`; an error of its own when none came.
 inline std::optional<qvr::Error> run(const std::function<void(std::function<void(ErrorResult)>)>& operation,
-                                     double seconds = 30) {
+                                     double seconds = 60) {
   Completion<ErrorResult> done;
   operation(done.handler());
   auto r = done.wait(seconds);
