@@ -12,15 +12,11 @@
 #include "report/azs/Crypto.h"
 
 using namespace reporttest;
-using testsupport::LocalHttpServer;
-using testsupport::TempDir;
 
 namespace {
 
-class AzuriteErrorReport : public ::testing::Test {
+class AzuriteErrorReport : public ReportFixture {
  protected:
-  AzuriteErrorReport() : mail(acceptMail), platform(dir.file("Desktop/errorlog.txt")) {}
-
   void SetUp() override {
     endpoint = emulatorEndpoint();
     ASSERT_FALSE(endpoint.empty()) << "the emulator is not running; run through ctest (fixture azurite)";
@@ -34,12 +30,6 @@ class AzuriteErrorReport : public ::testing::Test {
     AZSOperationContext::setGlobalLogFunction(nullptr);
   }
 
-  std::string file(const std::string& name, size_t size, uint8_t seed) {
-    qvr::fs::createDirectories(dir.path() + "/files");
-    std::string path = dir.path() + "/files/" + name;
-    testsupport::writeFile(path, patternBytes(size, seed));
-    return path;
-  }
   std::unique_ptr<qvr::ErrorReport> newReport(const std::string& key = kDevKey) {
     return std::make_unique<qvr::ErrorReport>(
         qvr::ReportServices{devConnectionString(endpoint, key), mailSettingsFor(mail)}, platform, windows, windows);
@@ -58,10 +48,6 @@ class AzuriteErrorReport : public ::testing::Test {
     return r->second;
   }
 
-  TempDir dir;
-  LocalHttpServer mail;
-  FakeReportPlatform platform;
-  RecordingWindows windows;
   std::string endpoint;
   std::shared_ptr<AZSCloudBlobClient> client;
 };
@@ -150,8 +136,7 @@ TEST_F(AzuriteErrorReport, MissingSelectedFileIsLoggedAndTheOthersStillArrive) {
   report->waitUntilIdle();
   const std::string container = report->containerName();
   EXPECT_EQ(readBack(container, "kept.mov"), patternBytes(5000, 7));
-  auto log = testsupport::readFile(platform.errorLogPath());
-  EXPECT_EQ(std::string(log.begin(), log.end()), gone + " Failed to upload.\n");
+  EXPECT_EQ(errorLog(), gone + " Failed to upload.\n");
   EXPECT_EQ(windows.matching("header"),
             (std::vector<std::string>{"header 1 File uploaded sucessfully.", "header-state 0"}));
   EXPECT_EQ(windows.lastPage(), "page 1 Close retry-hidden");

@@ -98,14 +98,10 @@ TEST(ReportPlatform, RoutesOsReleaseAndDesktopFolder) {
 }
 
 // A report whose storage is a port where nothing listens: anything that tries to upload fails loudly.
-class ReportForm : public ::testing::Test {
+class ReportForm : public ReportFixture {
  protected:
-  ReportForm() : mail(acceptMail), platform(dir.file("Desktop/errorlog.txt")) {}
-
   qvr::ReportServices services() {
-    return qvr::ReportServices{"DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=" +
-                                   std::string(kDevKeyForForm) + ";BlobEndpoint=http://127.0.0.1:9/devstoreaccount1;",
-                               mailSettingsFor(mail)};
+    return qvr::ReportServices{devConnectionString("http://127.0.0.1:9/devstoreaccount1"), mailSettingsFor(mail)};
   }
   qvr::ErrorReport& report() {
     if (!report_) report_ = std::make_unique<qvr::ErrorReport>(services(), platform, windows, windows);
@@ -113,13 +109,6 @@ class ReportForm : public ::testing::Test {
   }
   qvr::ReportForm form(bool upload = true) { return qvr::ReportForm{"user@example.com", "It stops.", upload, ""}; }
 
-  static constexpr const char* kDevKeyForForm =
-      "Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw==";
-
-  TempDir dir;
-  LocalHttpServer mail;
-  FakeReportPlatform platform;
-  RecordingWindows windows;
   std::unique_ptr<qvr::ErrorReport> report_;
 };
 

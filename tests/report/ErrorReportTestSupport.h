@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -9,8 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/FileSystem.h"
 #include "foundation/Log.h"
 #include "report/ErrorReport.h"
+#include "report/ReportTestSupport.h"
 #include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
 
@@ -155,5 +159,28 @@ inline std::vector<uint8_t> patternBytes(size_t size, uint8_t seed) {
   }
   return out;
 }
+
+// What each report test stands on: a temporary home, a mail service that accepts all, the platform and windows.
+class ReportFixture : public ::testing::Test {
+ protected:
+  ReportFixture() : mail(acceptMail), platform(dir.file("Desktop/errorlog.txt")) {}
+
+  // A file of pattern bytes in the user's files folder.
+  std::string file(const std::string& name, size_t size, uint8_t seed = 1) {
+    qvr::fs::createDirectories(dir.path() + "/files");
+    std::string path = dir.path() + "/files/" + name;
+    testsupport::writeFile(path, patternBytes(size, seed));
+    return path;
+  }
+  std::string errorLog() {
+    auto bytes = testsupport::readFile(platform.errorLogPath());
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  testsupport::TempDir dir;
+  testsupport::LocalHttpServer mail;
+  FakeReportPlatform platform;
+  RecordingWindows windows;
+};
 
 }  // namespace reporttest

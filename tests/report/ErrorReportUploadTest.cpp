@@ -2,13 +2,10 @@
 // single files or the connection fail.
 #include <gtest/gtest.h>
 
-#include "foundation/FileSystem.h"
 #include "report/ErrorReportTestSupport.h"
-#include "report/ReportTestSupport.h"
 
 using namespace reporttest;
 using testsupport::LocalHttpServer;
-using testsupport::TempDir;
 
 namespace {
 
@@ -46,16 +43,8 @@ class FakeStorage {
   }
 };
 
-class ReportUpload : public ::testing::Test {
+class ReportUpload : public ReportFixture {
  protected:
-  ReportUpload() : mail(acceptMail), platform(dir.file("Desktop/errorlog.txt")) {}
-
-  std::string file(const std::string& name, size_t size, uint8_t seed = 1) {
-    qvr::fs::createDirectories(dir.path() + "/files");
-    std::string path = dir.path() + "/files/" + name;
-    testsupport::writeFile(path, patternBytes(size, seed));
-    return path;
-  }
   void run(const std::vector<qvr::ReportFile>& files) {
     qvr::ErrorReport report(qvr::ReportServices{storage.connectionString(), mailSettingsFor(mail)}, platform, windows,
                             windows);
@@ -64,16 +53,8 @@ class ReportUpload : public ::testing::Test {
     uploadCompleted = report.uploadCompleted();
     container = report.containerName();
   }
-  std::string errorLog() {
-    auto bytes = testsupport::readFile(platform.errorLogPath());
-    return std::string(bytes.begin(), bytes.end());
-  }
 
-  TempDir dir;
   FakeStorage storage;
-  LocalHttpServer mail;
-  FakeReportPlatform platform;
-  RecordingWindows windows;
   bool uploadCompleted = false;
   std::string container;
 };
@@ -160,7 +141,7 @@ TEST_F(ReportUpload, ConnectionLostMidwayEndsTheUploadRemovesTheContainerAndMail
             "message Please check your internet connection and try again. [information-icon]");
   EXPECT_TRUE(mailRequests(mail).empty());
   EXPECT_FALSE(uploadCompleted);
-  EXPECT_FALSE(testsupport::readFile(platform.errorLogPath()).size()) << "a lost connection is not the file's fault";
+  EXPECT_EQ(errorLog(), "") << "a lost connection is not the file's fault";
 }
 
 TEST_F(ReportUpload, UploadingPageComesFirstSoAnEarlyFailureStaysVisible) {
