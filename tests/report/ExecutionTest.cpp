@@ -292,37 +292,29 @@ TEST(Execution, CreateIfNotExistsAsksFirstAndCreatesOnlyWhenMissing) {
     EXPECT_FALSE(requests[1].headers.count("content-type"));
     EXPECT_EQ(container->properties.eTag, "\"0x8D\"");
   }
-  {
-    TestHttpServer server(Script{{200}});
+  // It exists; the check is refused; the create itself meets a conflict, explained by the service.
+  struct Case {
+    Script script;
+    int64_t status;
+    size_t requests;
+    std::string serviceCode;
+  };
+  for (const Case& c : std::vector<Case>{{{{200}}, 0, 1, ""},
+                                         {{{403}}, 403, 1, ""},
+                                         {{{404}, {409, kErrorBody}}, 409, 2, "ContainerAlreadyExists"}}) {
+    SCOPED_TRACE(c.status);
+    TestHttpServer server(c.script);
     Completion<ErrorBoolResult> done;
     containerOn(server.endpoint())->createContainerIfNotExistsWithCompletionHandler(pairHandler(done));
     auto result = done.wait();
     ASSERT_TRUE(result);
-    EXPECT_FALSE(result->first);
     EXPECT_FALSE(result->second);
-    EXPECT_EQ(server.requests().size(), 1u);
-  }
-  {
-    TestHttpServer server(Script{{403}});
-    Completion<ErrorBoolResult> done;
-    containerOn(server.endpoint())->createContainerIfNotExistsWithCompletionHandler(pairHandler(done));
-    auto result = done.wait();
-    ASSERT_TRUE(result && result->first);
-    EXPECT_EQ(result->first->code, AZSEServerError);
-    EXPECT_EQ(statusOf(*result->first), 403);
-    EXPECT_FALSE(result->second);
-    EXPECT_EQ(server.requests().size(), 1u);
-  }
-  {
-    // A conflict on the create itself is an error like any other, with the service's explanation.
-    TestHttpServer server(Script{{404}, {409, kErrorBody}});
-    Completion<ErrorBoolResult> done;
-    containerOn(server.endpoint())->createContainerIfNotExistsWithCompletionHandler(pairHandler(done));
-    auto result = done.wait();
-    ASSERT_TRUE(result && result->first);
-    EXPECT_EQ(statusOf(*result->first), 409);
-    EXPECT_EQ(result->first->stringFor("Code"), "ContainerAlreadyExists");
-    EXPECT_FALSE(result->second);
+    EXPECT_EQ(result->first ? statusOf(*result->first) : 0, c.status);
+    if (result->first) {
+      EXPECT_EQ(result->first->code, AZSEServerError);
+      EXPECT_EQ(result->first->stringFor("Code"), c.serviceCode);
+    }
+    EXPECT_EQ(server.requests().size(), c.requests);
   }
 }
 
@@ -347,31 +339,30 @@ TEST(Execution, Status203IsAnErrorAnd201ASuccess) {
   EXPECT_EQ(first.calls() + second.calls(), 2);
 }
 
-TEST(Execution, UnparseableErrorBodyIsCode6) {
-  TestHttpServer server(Script{{500, "<oops>"}});
-  Completion<ErrorResult> done;
-  containerOn(server.endpoint())->deleteContainerWithCompletionHandler(done.handler());
-  auto r = done.wait();
-  ASSERT_TRUE(r && *r);
-  EXPECT_EQ((*r)->code, AZSEXMLParseError);
-  EXPECT_EQ(server.requests().at(0).method, "DELETE");
-}
-
-TEST(Execution, NoAnswerIsCode2) {
-  Completion<ErrorResult> refusedConnection;
-  containerOn("http://127.0.0.1:" + std::to_string(TestHttpServer::closedPort()) + "/devstoreaccount1")
-      ->deleteContainerWithCompletionHandler(refusedConnection.handler());
-  auto r = refusedConnection.wait();
-  ASSERT_TRUE(r && *r);
-  EXPECT_EQ((*r)->code, AZSEURLSessionError);
-  EXPECT_TRUE((*r)->userInfo.at("InnerError").map());
-
-  TestHttpServer server(Script{{TestHttpServer::kHangUp}});
-  Completion<ErrorResult> hungUp;
-  containerOn(server.endpoint())->deleteContainerWithCompletionHandler(hungUp.handler());
-  auto h = hungUp.wait();
-  ASSERT_TRUE(h && *h);
-  EXPECT_EQ((*h)->code, AZSEURLSessionError);
+TEST(Execution, FailedExchangesGiveTheirCodes) {
+  // A refused connection, a hang-up without an answer, and an error body that is no XML.
+  struct Case {
+    bool listening;
+    Script script;
+    int64_t code;
+  };
+  for (const Case& c : std::vector<Case>{{false, {}, AZSEURLSessionError},
+                                         {true, {{TestHttpServer::kHangUp}}, AZSEURLSessionError},
+                                         {true, {{500, "<oops>"}}, AZSEXMLParseError}}) {
+    SCOPED_TRACE(c.code);
+    TestHttpServer server(c.script);
+    std::string endpoint =
+        c.listening ? server.endpoint()
+                    : "http://127.0.0.1:" + std::to_string(TestHttpServer::closedPort()) + "/devstoreaccount1";
+    auto r = run([&](auto h) { containerOn(endpoint)->deleteContainerWithCompletionHandler(h); });
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->code, c.code);
+    if (c.listening) {
+      EXPECT_EQ(server.requests().at(0).method, "DELETE");
+    } else {
+      EXPECT_TRUE(r->userInfo.at("InnerError").map());
+    }
+  }
 }
 
 TEST(Execution, ExpiredOperationSendsNothing) {
@@ -380,13 +371,11 @@ TEST(Execution, ExpiredOperationSendsNothing) {
   auto options = std::make_shared<AZSBlobRequestOptions>();
   options->operationExpiryTime = std::chrono::system_clock::now() - std::chrono::seconds(1);
   auto ctx = std::make_shared<AZSOperationContext>();
-  Completion<ErrorResult> done;
-  blob->uploadBlockFromData({1}, "QQ==", std::nullopt, nullptr, options, ctx, done.handler());
-  auto r = done.wait();
-  ASSERT_TRUE(r && *r);
-  EXPECT_EQ((*r)->domain, AZSErrorDomain);
-  EXPECT_EQ((*r)->code, AZSEOperationExpired);
-  EXPECT_TRUE((*r)->userInfo.empty());
+  auto r = run([&](auto h) { blob->uploadBlockFromData({1}, "QQ==", std::nullopt, nullptr, options, ctx, h); });
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->domain, AZSErrorDomain);
+  EXPECT_EQ(r->code, AZSEOperationExpired);
+  EXPECT_TRUE(r->userInfo.empty());
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_TRUE(server.requests().empty());
 }
@@ -400,12 +389,9 @@ TEST(Execution, RetryPolicyRepeatsOnlyRetriableFailures) {
     ctx->sendingRequest = [&timeouts](qvr::azs::HttpRequest& request, AZSOperationContext&) {
       timeouts.push_back(request.timeoutInterval);
     };
-    Completion<ErrorResult> done;
     auto start = std::chrono::steady_clock::now();
-    containerOn(server.endpoint())->createContainerWithAccessType(0, nullptr, ctx, done.handler());
-    auto r = done.wait();
-    ASSERT_TRUE(r);
-    EXPECT_FALSE(*r);
+    EXPECT_FALSE(
+        run([&](auto h) { containerOn(server.endpoint())->createContainerWithAccessType(0, nullptr, ctx, h); }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
     EXPECT_EQ(server.requests().size(), 3u);
     auto results = ctx->requestResults();
@@ -420,20 +406,15 @@ TEST(Execution, RetryPolicyRepeatsOnlyRetriableFailures) {
     TestHttpServer server(Script{{400}, {201}});
     auto ctx = std::make_shared<AZSOperationContext>();
     ctx->retryPolicy = AZSRetryPolicyExponential::initWithMaximumAttempts(3, 0.1);
-    Completion<ErrorResult> done;
-    containerOn(server.endpoint())->createContainerWithAccessType(0, nullptr, ctx, done.handler());
-    auto r = done.wait();
-    ASSERT_TRUE(r && *r);
-    EXPECT_EQ(statusOf(**r), 400);
+    auto r = run([&](auto h) { containerOn(server.endpoint())->createContainerWithAccessType(0, nullptr, ctx, h); });
+    ASSERT_TRUE(r);
+    EXPECT_EQ(statusOf(*r), 400);
     EXPECT_EQ(server.requests().size(), 1u);
   }
   {
     // Without a policy, as the program runs, a retriable failure is still tried once only.
     TestHttpServer server(Script{{503}, {201}});
-    Completion<ErrorResult> done;
-    containerOn(server.endpoint())->deleteContainerWithCompletionHandler(done.handler());
-    auto r = done.wait();
-    ASSERT_TRUE(r && *r);
+    EXPECT_TRUE(run([&](auto h) { containerOn(server.endpoint())->deleteContainerWithCompletionHandler(h); }));
     EXPECT_EQ(server.requests().size(), 1u);
   }
 }
@@ -443,7 +424,7 @@ TEST(Execution, BlockListChecksBeforeSending) {
   auto blob = containerOn(server.endpoint())->blockBlobReferenceFromName("b");
   auto options = std::make_shared<AZSBlobRequestOptions>();
   options->storeBlobContentMD5.set(true);
-  Completion<ErrorResult> noMd5, badMode;
+  Completion<ErrorResult> noMd5;
   auto caller = std::this_thread::get_id();
   blob->uploadBlockListFromArray({}, nullptr, options, nullptr, noMd5.handler());
   auto r = noMd5.wait();
@@ -452,10 +433,9 @@ TEST(Execution, BlockListChecksBeforeSending) {
   EXPECT_EQ((*r)->stringFor("NSLocalizedDescription"),
             "Cannot store blob content MD5 without content MD5 set on the blob object when doing a Put Block List.");
   EXPECT_NE(noMd5.thread(), caller);
-  blob->uploadBlockListFromArray({AZSBlockListItem::initWithBlockID("QQ==", 9, 0)}, badMode.handler());
-  auto m = badMode.wait();
-  ASSERT_TRUE(m && *m);
-  EXPECT_EQ((*m)->code, AZSEXMLCreationError);
+  auto m = run([&](auto h) { blob->uploadBlockListFromArray({AZSBlockListItem::initWithBlockID("QQ==", 9, 0)}, h); });
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->code, AZSEXMLCreationError);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_TRUE(server.requests().empty());
 }
@@ -465,12 +445,10 @@ TEST(Execution, TransactionalMd5IsSentWhenAsked) {
   auto blob = containerOn(server.endpoint())->blockBlobReferenceFromName("b");
   auto options = std::make_shared<AZSBlobRequestOptions>();
   options->useTransactionalMD5.set(true);
-  Completion<ErrorResult> block, list;
-  blob->uploadBlockFromData({}, "QQ==", std::nullopt, nullptr, options, nullptr, block.handler());
-  ASSERT_TRUE(block.wait());
-  blob->uploadBlockListFromArray({AZSBlockListItem::initWithBlockID("QQ==", 0, 0)}, nullptr, options, nullptr,
-                                 list.handler());
-  ASSERT_TRUE(list.wait());
+  run([&](auto h) { blob->uploadBlockFromData({}, "QQ==", std::nullopt, nullptr, options, nullptr, h); });
+  run([&](auto h) {
+    blob->uploadBlockListFromArray({AZSBlockListItem::initWithBlockID("QQ==", 0, 0)}, nullptr, options, nullptr, h);
+  });
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].headers["content-md5"], "1B2M2Y8AsgTpgAmY7PhCfg==");
@@ -541,11 +519,8 @@ TEST(StreamUpload, SmallTextIsOneBlockThenTheList) {
 
 TEST(StreamUpload, EmptyTextCommitsAnEmptyList) {
   TestHttpServer server(Script{}, {201});
-  Completion<ErrorResult> done;
-  containerOn(server.endpoint())->blockBlobReferenceFromName("e")->uploadFromText("", done.handler());
-  auto r = done.wait();
-  ASSERT_TRUE(r);
-  EXPECT_FALSE(*r);
+  EXPECT_FALSE(
+      run([&](auto h) { containerOn(server.endpoint())->blockBlobReferenceFromName("e")->uploadFromText("", h); }));
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_NE(requests[0].target.find("comp=blocklist"), std::string::npos);
@@ -580,12 +555,10 @@ TEST(StreamUpload, StreamErrorIsReportedAndNothingCommitted) {
     std::lock_guard lock(m);
     logged.push_back(line);
   };
-  Completion<ErrorResult> done;
-  blob->uploadFromStream(std::make_shared<BrokenStream>(5000), nullptr, nullptr, ctx, done.handler());
-  auto r = done.wait();
-  ASSERT_TRUE(r && *r);
-  EXPECT_EQ((*r)->domain, "test.stream");
-  EXPECT_EQ((*r)->code, 42);
+  auto r = run([&](auto h) { blob->uploadFromStream(std::make_shared<BrokenStream>(5000), nullptr, nullptr, ctx, h); });
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->domain, "test.stream");
+  EXPECT_EQ(r->code, 42);
   EXPECT_TRUE(server.requests().empty());
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0].rfind("Error in stream callback.  Error code = 42, error domain = test.stream", 0), 0u);
@@ -598,12 +571,9 @@ TEST(StreamUpload, LargeStreamIsCutIntoFourMebibyteBlocks) {
   options->storeBlobContentMD5.set(true);
   std::vector<uint8_t> data((9 << 20) + 5);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31);
-  Completion<ErrorResult> done;
-  blob->uploadFromStream(std::make_shared<qvr::azs::MemoryInputStream>(data), nullptr, options, nullptr,
-                         done.handler());
-  auto r = done.wait(60);
-  ASSERT_TRUE(r);
-  EXPECT_FALSE(*r);
+  ASSERT_FALSE(run([&](auto h) {
+    blob->uploadFromStream(std::make_shared<qvr::azs::MemoryInputStream>(data), nullptr, options, nullptr, h);
+  }));
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 4u);
   std::multiset<size_t> sizes;
