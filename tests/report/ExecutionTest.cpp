@@ -244,8 +244,6 @@ TEST(RetryPolicies, ExponentialIntervalsStayWithinTheirBounds) {
 TEST(RequestOptions, ClientDefaultsFillWhatTheCallerLeftOpen) {
   auto copied = AZSBlobRequestOptions::copyOptions(nullptr, nullptr);
   EXPECT_EQ(copied->serverTimeout.value(), 60.0);
-  EXPECT_EQ(copied->maximumDownloadBufferSize.value(), 1048576u);
-  EXPECT_EQ(copied->parallelismFactor.value(), 3);
   EXPECT_FALSE(copied->operationExpiryTime);
   EXPECT_EQ(AZSExecutor::remainingTimeForOptions(*copied, std::chrono::system_clock::now()), 604800.0);
 
