@@ -44,8 +44,6 @@ TEST(ErrorReportText, RandomTextsIdentifiersAndMailPieces) {
   EXPECT_TRUE(isReportSubject(qvr::reportMailSubject()));
   EXPECT_FALSE(isReportSubject("Hollin Video Repair Tool Mac - Error Report x12345"));
 
-  EXPECT_EQ(qvr::reportMailBody("It broke.", {"https://a/1", "https://a/2"}, "Debian 12", "abc"),
-            "It broke.\n\nhttps://a/1\n\nhttps://a/2\n\nMacOS : Debian 12\n\nUID : abc");
   EXPECT_EQ(qvr::reportMailBody("d", {}, "os", "id"), "d\n\nMacOS : os\n\nUID : id");
 
   qvr::MailSettings s{"https://mail.example/", "k", "m"};

@@ -17,13 +17,14 @@ class FakeStorage {
  public:
   std::function<int(const std::string& target)> blockStatus = [](const std::string&) { return 201; };
   std::atomic<int> containerDelayMs{0};
+  std::atomic<int> containerStatus{201};
 
   LocalHttpServer server{[this](const LocalHttpServer::Request& r) -> LocalHttpServer::Response {
     const std::string& t = r.target;
     if (has(t, "restype=container")) {
       if (r.method == "PUT") {
         std::this_thread::sleep_for(std::chrono::milliseconds(containerDelayMs.load()));
-        return {201, "", {}};
+        return {containerStatus.load(), "", {}};
       }
       if (r.method == "DELETE") return {202, "", {}};
       return {404, "", {}};
@@ -145,16 +146,8 @@ TEST_F(ReportUpload, ConnectionLostMidwayEndsTheUploadRemovesTheContainerAndMail
 }
 
 TEST_F(ReportUpload, UploadingPageComesFirstSoAnEarlyFailureStaysVisible) {
-  storage.blockStatus = [](const std::string&) { return 201; };
-  // Storage that refuses the container: the failure page must be the last word.
-  LocalHttpServer refusing([](const LocalHttpServer::Request& r) {
-    return LocalHttpServer::Response{has(r.target, "restype=container") && r.method == "PUT" ? 403 : 404, "", {}};
-  });
-  qvr::ErrorReport report(
-      qvr::ReportServices{devConnectionString(refusing.baseUrl() + "/devstoreaccount1"), mailSettingsFor(mail)},
-      platform, windows, windows);
-  report.submitErrorReport(qvr::ReportForm{"user@example.com", "x", true, ""}, {{true, file("a.bin", 10)}});
-  report.waitUntilIdle();
+  storage.containerStatus = 403;  // the failure page must be the last word
+  run({{true, file("a.bin", 10)}});
   auto events = windows.events();
   ASSERT_GE(events.size(), 3u);
   EXPECT_EQ(events[0], "page 2 Cancel retry-hidden");
