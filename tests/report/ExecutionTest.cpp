@@ -19,6 +19,7 @@
 #include "report/AZSRequestResult.h"
 #include "report/AZSResponseParser.h"
 #include "report/AZSRetryPolicy.h"
+#include "report/ErrorReportTestSupport.h"
 #include "report/ReportTestSupport.h"
 #include "report/azs/Crypto.h"
 
@@ -457,28 +458,21 @@ TEST(Execution, TransactionalMd5IsSentWhenAsked) {
 
 TEST(Logging, SecretsNeverReachALog) {
   TestHttpServer server(Script{{404}, {201}});
-  std::vector<std::string> lines;
-  std::mutex linesMutex;
-  auto keep = [&](const std::string& line) {
-    std::lock_guard lock(linesMutex);
-    lines.push_back(line);
-  };
-  auto previousSink = qvr::setLogSink(keep);
+  LogCapture logs;
   AZSOperationContext::setGlobalLogLevel(5);
   auto ctx = std::make_shared<AZSOperationContext>();
   ctx->logLevel = 5;
-  ctx->logFunction = [&](int64_t, const std::string& m) { keep(m); };
+  ctx->logFunction = [](int64_t, const std::string& m) { qvr::log("%s", m.c_str()); };
   Completion<ErrorBoolResult> done;
   containerOn(server.endpoint())->createContainerIfNotExistsWithAccessType(0, nullptr, ctx, pairHandler(done));
   ASSERT_TRUE(done.wait());
   AZSOperationContext::setGlobalLogLevel(0);
-  qvr::setLogSink(previousSink);
 
   std::string signature = server.requests().at(1).headers["authorization"];
   ASSERT_FALSE(signature.empty());
   signature = signature.substr(signature.find(':') + 1);
   bool sawAuthorizationLine = false, sawStringToSign = false, sawFinishing = false;
-  for (const auto& line : lines) {
+  for (const auto& line : logs.lines()) {
     EXPECT_EQ(line.find(signature), std::string::npos) << line;
     EXPECT_EQ(line.find(kDevKey), std::string::npos) << line;
     EXPECT_EQ(line.find("Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IF"), std::string::npos) << line;
