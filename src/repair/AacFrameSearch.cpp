@@ -43,14 +43,12 @@ bool AacFrameSearch::zeroMayOpenFrames(const unsigned char config[2]) {
 bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length) {
   length = std::min(length, kWindowLength);
   if (config.empty() || length == 0) return false;
-  unsigned char first[kConfigLength] = {0, 0};
-  std::memcpy(first, config.data(), std::min(config.size(), sizeof first));
-  if (!mayOpenFrame(bytes, length, zeroMayOpenFrames(first))) return false;
+  unsigned char cfg[kConfigLength] = {0, 0};
+  std::memcpy(cfg, config.data(), std::min(config.size(), sizeof cfg));
+  if (!mayOpenFrame(bytes, length, zeroMayOpenFrames(cfg))) return false;
   Decoder decoder;
   decoder.handle = NeAACDecOpen();
   if (decoder.handle == nullptr) return false;
-  unsigned char cfg[kConfigLength] = {0, 0};
-  std::memcpy(cfg, config.data(), std::min(config.size(), sizeof cfg));
   unsigned long sampleRate = 0;
   unsigned char channels = 0;
   if (NeAACDecInit2(decoder.handle, cfg, kConfigLength, &sampleRate, &channels) != 0) return false;

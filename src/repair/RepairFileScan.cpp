@@ -222,6 +222,17 @@ uint32_t RepairFile::pcmFrameBytes() const {
   return 4;  // 16-bit stereo, the common camera layout
 }
 
+namespace {
+SampleChunk aacChunk(const std::vector<qvr::AacFrame>& frames) {
+  SampleChunk chunk;
+  chunk.reserve(frames.size());
+  for (const qvr::AacFrame& f : frames) {
+    chunk.push_back(Sample::initWithSampleType(kSampleTypeAAC, f.offset, f.size, nullptr));
+  }
+  return chunk;
+}
+}  // namespace
+
 std::optional<SampleChunk> RepairFile::analyseAACInFileHandle(qvr::ReadHandle& handle, uint64_t offset, uint64_t size) {
   std::vector<uint8_t> config;
   if (healthyFile) {
@@ -231,12 +242,7 @@ std::optional<SampleChunk> RepairFile::analyseAACInFileHandle(qvr::ReadHandle& h
   qvr::AacFrameSearch search(std::move(config), pauseRepairing, stopflag);
   auto frames = search.search(handle, offset, size);
   if (!frames) return std::nullopt;
-  SampleChunk chunk;
-  chunk.reserve(frames->size());
-  for (const qvr::AacFrame& f : *frames) {
-    chunk.push_back(Sample::initWithSampleType(kSampleTypeAAC, f.offset, f.size, nullptr));
-  }
-  return chunk;
+  return aacChunk(*frames);
 }
 
 void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffset) {
@@ -278,14 +284,6 @@ void RepairFile::collectAudioChunks(bool all) {
   // Bounds the regions queued while the scan runs ahead. Small gaps come between all the video
   // chunks, so the bound must leave room for the many behind one large damaged region.
   constexpr size_t kMostPending = 1u << 16;
-  auto toChunk = [](const std::vector<qvr::AacFrame>& frames) {
-    SampleChunk chunk;
-    chunk.reserve(frames.size());
-    for (const qvr::AacFrame& f : frames) {
-      chunk.push_back(Sample::initWithSampleType(kSampleTypeAAC, f.offset, f.size, nullptr));
-    }
-    return chunk;
-  };
   while (!pendingAudio_.empty() && aacSearches_ != nullptr) {
     const PendingAudioChunk& next = pendingAudio_.front();
     const bool wait = all || pendingAudio_.size() > kMostPending;
@@ -296,7 +294,7 @@ void RepairFile::collectAudioChunks(bool all) {
     if (next.leadingTicket) {
       auto leading = aacSearches_->take(*next.leadingTicket);
       if (audioSampleArray.empty() && leading && !leading->empty()) {
-        leadingAudio_ = toChunk(*leading);
+        leadingAudio_ = aacChunk(*leading);
         ++audioChunkNumber_;
         recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(leadingAudio_.size()));
         audioSampleArray.insert(audioSampleArray.end(), leadingAudio_.begin(), leadingAudio_.end());
@@ -304,7 +302,7 @@ void RepairFile::collectAudioChunks(bool all) {
     }
     auto frames = aacSearches_->take(next.ticket);
     if (frames && !frames->empty()) {
-      SampleChunk chunk = toChunk(*frames);
+      SampleChunk chunk = aacChunk(*frames);
       ++audioChunkNumber_;
       recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(chunk.size()));
       audioSampleArray.insert(audioSampleArray.end(), chunk.begin(), chunk.end());
