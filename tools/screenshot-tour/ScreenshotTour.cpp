@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../AppTestSupport.h"
+#include "AppTestSupport.h"
 #include "app/gui/QtDesktopServices.h"
 #include "app/gui/QtPlatformServices.h"
 #include "app/gui/Quenda_Video_Repair_AppDelegate.h"
