@@ -3,7 +3,39 @@
 #include <cstdint>
 
 #include "boxes/AtomCreationRequest.h"
+#include "boxes/BoxArithmetic.h"
 #include "boxes/Moov.h"
+#include "foundation/ByteOrder.h"
+
+namespace {
+
+// Whether every container from the box at `p` down is filled exactly by its children: a
+// synthesised movie box that fails this is one no player can walk.
+bool containerSizesAgree(const uint8_t* p, uint64_t size) {
+  using qvr::fourCC;
+  if (size < 8 || qvr::readBE32(p) != size) return false;
+  switch (qvr::readBE32(p + 4)) {
+    case fourCC("moov"):
+    case fourCC("trak"):
+    case fourCC("mdia"):
+    case fourCC("minf"):
+    case fourCC("stbl"):
+    case fourCC("edts"):
+    case fourCC("dinf"):
+      break;
+    default:
+      return true;
+  }
+  for (uint64_t at = 8; at < size;) {
+    if (size - at < 8) return false;
+    const uint32_t s = qvr::readBE32(p + at);
+    if (s < 8 || s > size - at || !containerSizesAgree(p + at, s)) return false;
+    at += s;
+  }
+  return true;
+}
+
+}  // namespace
 
 // A damaged reference's movie box: parsed, questioned the way the repair engine questions it, and
 // used for one synthesis of a small repaired movie box.
@@ -49,6 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   audio.stcoEntries = {3000};
   audio.stszEntries = {300, 310};
   audio.stscEntries = {SampleToChunkEntery::initWithFirstChunk(1, 2, 1)};
-  if (auto made = moov->createMoovWithVideoRequest(video, audio)) (void)made->convertSelfToData();
+  if (auto made = moov->createMoovWithVideoRequest(video, audio)) {
+    const auto out = made->convertSelfToData();
+    if (!containerSizesAgree(out.data(), out.size())) __builtin_trap();
+  }
   return 0;
 }

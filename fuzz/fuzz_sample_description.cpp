@@ -21,6 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (auto stsd = Stsd::initSTSDWithBytes(data, n)) {
     (void)stsd->getDecoder();
     (void)stsd->decoderSpecificInfo();
+    (void)stsd->getResolution();
+    (void)stsd->avc1NaluSizeLength();
+    (void)stsd->getAvgAudioBitRate();
+    (void)stsd->getMaxAudioBitRate();
+    (void)stsd->SPS();
+    (void)stsd->PPS();
+    (void)stsd->VPS();
   }
   // Skipping a box header lands the nested parsers on the payloads they normally see.
   for (uint32_t skip : {0u, 8u, 16u}) {
