@@ -1,7 +1,9 @@
 #include "app/cli/Cli.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -43,67 +45,86 @@ void onInterrupt(int) {
 void printUsage(FILE* out) {
   std::fprintf(out,
                "Usage:\n"
-               "  quenda-video-repair                      open the application\n"
-               "  quenda-video-repair repair DAMAGED [--reference REF] --output OUT [--json]\n"
+               "  quenda-video-repair [FILE]                open the application (with FILE chosen)\n"
+               "  quenda-video-repair repair DAMAGED [--reference REF] --output OUT [options]\n"
+               "  quenda-video-repair repair DAMAGED... [--reference REF] --output-dir DIR [options]\n"
                "  quenda-video-repair --help | --version\n"
                "\n"
                "DAMAGED is a .mov, .mp4, .m4v or .avi file. Without --reference the damaged movie is\n"
-               "its own reference. Exit status: 0 repaired, 1 repair failed, 2 wrong usage,\n"
-               "3 a healthy reference movie is needed.\n");
+               "its own reference; one reference serves every file of a batch. With --output-dir each\n"
+               "repaired movie takes its input's file name inside DIR.\n"
+               "\n"
+               "Options:\n"
+               "  --force   replace an existing output file (never the damaged file or the reference)\n"
+               "  --json    print the outcome as JSON on standard output\n"
+               "  --quiet   print nothing but errors\n"
+               "\n"
+               "Exit status: 0 repaired, 1 repair failed, 2 wrong usage, 3 a healthy reference movie is\n"
+               "needed, 130 interrupted; for several files, the worst of them.\n");
 }
 
 struct Options {
-  std::string damaged;
+  std::vector<std::string> damaged;
   std::optional<std::string> reference;
   std::string output;
+  std::string outputDir;
   bool json = false;
+  bool force = false;
+  bool quiet = false;
 };
 
-// Collects the engine's reports and draws progress on stderr.
+std::string formatElapsed(double seconds) {
+  const auto s = static_cast<long long>(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
+  return text;
+}
+
+// Collects the engine's reports and shows progress on stderr: one line rewritten in place on a
+// terminal, plain lines at each stage and quarter elsewhere (logs and pipes keep them readable).
 class CliDelegate : public RepairFileDelegate {
  public:
-  explicit CliDelegate(bool quiet) : quiet_(quiet), terminal_(::isatty(STDERR_FILENO) == 1) {}
+  CliDelegate(bool quiet, std::string label, uint64_t inputBytes)
+      : quiet_(quiet),
+        terminal_(::isatty(STDERR_FILENO) == 1),
+        label_(std::move(label)),
+        inputBytes_(inputBytes),
+        start_(std::chrono::steady_clock::now()) {}
 
   void repairFileDidStartPerformingTask(const std::string& task) override {
-    endBar();
+    // The AVI engine restarts its first stage once per header it tries; one line says it.
+    const bool again = task == task_;
     task_ = task;
     lastPercent_ = -1;
-    if (!quiet_ && !terminal_) std::fprintf(stderr, "%s\n", task.c_str());
+    if (!quiet_ && !terminal_ && !again) std::fprintf(stderr, "%s%s\n", label_.c_str(), task.c_str());
     repairFileCurrentTaskProgress(0);
   }
   void repairFileCurrentTaskProgress(int32_t percentage) override {
     if (quiet_ || percentage == lastPercent_) return;
     lastPercent_ = percentage;
     if (terminal_) {
-      constexpr int kWidth = 30;
-      int filled = std::max(0, std::min(kWidth, percentage * kWidth / 100));
-      std::fprintf(stderr, "\r%-36s [%s%s] %3d%%", task_.c_str(), std::string(filled, '#').c_str(),
-                   std::string(kWidth - filled, ' ').c_str(), percentage);
+      const double seconds = elapsed();
+      // The stages each walk the input once, so its share per second is the honest rate.
+      const double rate = seconds > 0.05 ? inputBytes_ * (percentage / 100.0) / seconds / 1e6 : 0.0;
+      std::fprintf(stderr, "\r\033[K%s%s %3d%%  %.1f MB/s  %s", label_.c_str(), task_.c_str(), percentage, rate,
+                   formatElapsed(seconds).c_str());
       std::fflush(stderr);
-      barOpen_ = true;
+      lineOpen_ = true;
     } else if (percentage % 25 == 0 && percentage > 0) {
-      std::fprintf(stderr, "  %d%%\n", percentage);
+      std::fprintf(stderr, "%s  %d%%\n", label_.c_str(), percentage);
     }
   }
   void repairFileAttribute(const std::string& key, const std::string& value) override {
     attributes.emplace_back(key, value);
   }
-  void repairFileDidComplete() override {
-    endBar();
-    completed = true;
+  void repairFileDidComplete() override { completed = true; }
+  void repairFileDidFailWithError(const qvr::Error& e) override { error = e; }
+  void moveBackToSelectReferenceFile() override { needsReference = true; }
+  void endLine() {
+    if (lineOpen_) std::fprintf(stderr, "\r\033[K");
+    lineOpen_ = false;
   }
-  void repairFileDidFailWithError(const qvr::Error& e) override {
-    endBar();
-    error = e;
-  }
-  void moveBackToSelectReferenceFile() override {
-    endBar();
-    needsReference = true;
-  }
-  void endBar() {
-    if (barOpen_) std::fprintf(stderr, "\n");
-    barOpen_ = false;
-  }
+  double elapsed() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
 
   std::vector<std::pair<std::string, std::string>> attributes;
   bool completed = false;
@@ -113,7 +134,10 @@ class CliDelegate : public RepairFileDelegate {
  private:
   bool quiet_;
   bool terminal_;
-  bool barOpen_ = false;
+  bool lineOpen_ = false;
+  std::string label_;
+  uint64_t inputBytes_;
+  std::chrono::steady_clock::time_point start_;
   std::string task_;
   int32_t lastPercent_ = -1;
 };
@@ -130,81 +154,129 @@ std::optional<Options> parseRepair(int argc, char** argv) {
       }
       return std::string(argv[++i]);
     };
-    if (a == "--reference") {
-      auto v = value("--reference");
+    std::string* target = a == "--reference"    ? nullptr
+                          : a == "--output"     ? &o.output
+                          : a == "--output-dir" ? &o.outputDir
+                                                : nullptr;
+    if (a == "--reference" || target) {
+      auto v = value(a.c_str());
       if (!v) return std::nullopt;
-      o.reference = *v;
-    } else if (a == "--output") {
-      auto v = value("--output");
-      if (!v) return std::nullopt;
-      o.output = *v;
+      if (target) {
+        *target = *v;
+      } else {
+        o.reference = *v;
+      }
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--force") {
+      o.force = true;
+    } else if (a == "--quiet") {
+      o.quiet = true;
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       std::fprintf(stderr, "Unknown option %s.\n", a.c_str());
       return std::nullopt;
-    } else if (o.damaged.empty()) {
-      o.damaged = a;
     } else {
-      std::fprintf(stderr, "Unexpected argument %s.\n", a.c_str());
-      return std::nullopt;
+      o.damaged.push_back(a);
     }
   }
-  if (o.damaged.empty() || o.output.empty()) {
-    std::fprintf(stderr, "repair needs a damaged file and --output.\n");
+  if (o.damaged.empty() || o.output.empty() == o.outputDir.empty()) {
+    std::fprintf(stderr, "repair needs a damaged file and either --output or --output-dir.\n");
+    return std::nullopt;
+  }
+  if (!o.output.empty() && o.damaged.size() > 1) {
+    std::fprintf(stderr, "Several damaged files need --output-dir.\n");
     return std::nullopt;
   }
   return o;
 }
 
 struct Outcome {
-  std::string kind;  // repaired, error, reference-needed, interrupted
+  std::string kind;  // repaired, error, reference-needed, interrupted, refused
   int exitCode = kExitRepaired;
 };
 
-int finish(const Options& o, const std::string& engine, CliDelegate& d, const Outcome& outcome, double seconds,
-           uint64_t videoSamples, uint64_t audioSamples, const std::vector<std::string>& notes) {
-  d.endBar();
-  const bool repaired = outcome.kind == "repaired";
-  const uint64_t outSize = repaired ? qvr::fs::fileSize(o.output).value_or(0) : 0;
-  if (outcome.kind == "repaired") {
-    for (const auto& [key, value] : d.attributes) std::fprintf(stderr, "%-9s %s\n", (key + ":").c_str(), value.c_str());
-    std::fprintf(stderr, "Repaired movie written to %s (%llu bytes).\n", o.output.c_str(),
-                 static_cast<unsigned long long>(outSize));
-  } else if (outcome.kind == "error" && d.error) {
-    std::fprintf(stderr, "Repair failed: error %lld: %s\n", static_cast<long long>(d.error->code),
-                 d.error->stringFor(qvr::kErrorReasonKey).c_str());
-  } else if (outcome.kind == "reference-needed") {
-    std::fprintf(stderr,
-                 "This file cannot serve as its own reference. Repair it again with --reference and a healthy "
-                 "movie recorded with the same camera and settings.\n");
-  } else if (outcome.kind == "interrupted") {
-    std::fprintf(stderr, "Repair stopped; no output was written.\n");
-  }
-  for (const auto& note : notes) std::fprintf(stderr, "Note: %s\n", note.c_str());
+struct JobResult {
+  std::string damaged;
+  std::string output;
+  Outcome outcome;
+  double seconds = 0;
+  uint64_t videoSamples = 0;
+  uint64_t audioSamples = 0;
+  std::optional<qvr::Error> error;
+  std::string message;  // why a file was refused before its repair
+  std::vector<std::pair<std::string, std::string>> attributes;
+  std::vector<std::string> notes;
+};
 
-  if (o.json) {
-    nlohmann::json j;
-    j["outcome"] = outcome.kind;
-    j["engine"] = engine;
-    j["damaged"] = o.damaged;
-    j["output"] = o.output;
-    if (o.reference) j["reference"] = *o.reference;
-    if (d.error) {
-      j["error"] = {{"code", d.error->code}, {"reason", d.error->stringFor(qvr::kErrorReasonKey)}};
-    } else {
-      j["error"] = nullptr;
-    }
-    nlohmann::json attrs = nlohmann::json::object();
-    for (const auto& [key, value] : d.attributes) attrs[key] = value;
-    j["attributes"] = attrs;
-    j["samples"] = {{"video", videoSamples}, {"audio", audioSamples}};
-    j["seconds"] = seconds;
-    if (repaired) j["outputSize"] = outSize;
-    j["notes"] = notes;
-    std::printf("%s\n", j.dump().c_str());
+// How bad an exit status is, so that a batch exits with its worst one.
+int severity(int exitCode) {
+  switch (exitCode) {
+    case kExitRepaired:
+      return 0;
+    case kExitNeedsReference:
+      return 1;
+    case kExitUsage:
+      return 2;
+    case kExitEngineError:
+      return 3;
+    default:
+      return 4;
   }
-  return outcome.exitCode;
+}
+
+nlohmann::json jsonOf(const JobResult& r, const std::string& engine, const std::optional<std::string>& reference) {
+  nlohmann::json j;
+  j["outcome"] = r.outcome.kind;
+  j["engine"] = engine;
+  j["damaged"] = r.damaged;
+  j["output"] = r.output;
+  if (reference) j["reference"] = *reference;
+  if (r.error) {
+    j["error"] = {{"code", r.error->code}, {"reason", r.error->stringFor(qvr::kErrorReasonKey)}};
+  } else if (!r.message.empty()) {
+    j["error"] = {{"code", nullptr}, {"reason", r.message}};
+  } else {
+    j["error"] = nullptr;
+  }
+  nlohmann::json attrs = nlohmann::json::object();
+  for (const auto& [key, value] : r.attributes) attrs[key] = value;
+  j["attributes"] = attrs;
+  j["samples"] = {{"video", r.videoSamples}, {"audio", r.audioSamples}};
+  j["seconds"] = r.seconds;
+  if (r.outcome.kind == "repaired") j["outputSize"] = qvr::fs::fileSize(r.output).value_or(0);
+  j["notes"] = r.notes;
+  return j;
+}
+
+// Errors always reach stderr; the rest only when the user did not ask for quiet.
+void describe(const JobResult& r, bool quiet, bool details) {
+  if (r.outcome.kind == "repaired") {
+    if (quiet) return;
+    if (details) {
+      for (const auto& [key, value] : r.attributes)
+        std::fprintf(stderr, "%-9s %s\n", (key + ":").c_str(), value.c_str());
+    }
+    std::fprintf(stderr, "Repaired movie written to %s (%llu bytes).\n", r.output.c_str(),
+                 static_cast<unsigned long long>(qvr::fs::fileSize(r.output).value_or(0)));
+  } else if (r.outcome.kind == "refused") {
+    std::fprintf(stderr, "%s\n", r.message.c_str());
+  } else if (r.outcome.kind == "error") {
+    if (r.error) {
+      std::fprintf(stderr, "%s: repair failed: error %lld: %s\n", r.damaged.c_str(),
+                   static_cast<long long>(r.error->code), r.error->stringFor(qvr::kErrorReasonKey).c_str());
+    } else {
+      std::fprintf(stderr, "%s: repair failed.\n", r.damaged.c_str());
+    }
+  } else if (r.outcome.kind == "reference-needed") {
+    std::fprintf(stderr,
+                 "%s cannot serve as its own reference. Repair it again with --reference and a healthy movie "
+                 "recorded with the same camera and settings.\n",
+                 r.damaged.c_str());
+  } else if (r.outcome.kind == "interrupted") {
+    std::fprintf(stderr, "Repair of %s stopped; no output was written.\n", r.damaged.c_str());
+  }
+  if (quiet) return;
+  for (const auto& note : r.notes) std::fprintf(stderr, "Note: %s\n", note.c_str());
 }
 
 Outcome outcomeOf(const CliDelegate& d) {
@@ -215,49 +287,132 @@ Outcome outcomeOf(const CliDelegate& d) {
   return {"error", kExitEngineError};
 }
 
-int runRepair(const Options& o) {
-  const std::string ext = qvr::fs::extensionLower(o.damaged);
-  const bool avi = ext == "avi";
-  if (!avi && ext != "mov" && ext != "mp4" && ext != "m4v") {
-    std::fprintf(stderr, "%s: only .mov, .mp4, .m4v and .avi files can be repaired.\n", o.damaged.c_str());
-    return kExitUsage;
-  }
-  if (avi && o.reference) {
-    std::fprintf(stderr, "An AVI file is repaired without a reference; --reference is ignored.\n");
-  }
-  CliDelegate delegate(false);
-  std::signal(SIGINT, onInterrupt);
-  std::signal(SIGTERM, onInterrupt);
-  const auto start = std::chrono::steady_clock::now();
-  auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
 
+// A repair that turns out poor must leave the user able to try again, so neither input is ever
+// the output, however it is named; and a file of the user's is replaced only when asked.
+std::optional<std::string> refusalFor(const std::string& output, const std::string& damaged,
+                                      const std::optional<std::string>& reference, bool force,
+                                      const std::vector<std::string>& writtenBefore) {
+  if (sameFile(output, damaged)) return output + " is the damaged file itself; choose another output.";
+  if (reference && sameFile(output, *reference)) return output + " is the reference movie; choose another output.";
+  for (const auto& earlier : writtenBefore) {
+    if (sameFile(output, earlier)) return output + " was already written by this run; give the inputs distinct names.";
+  }
+  if (qvr::fs::fileExists(output) && !force) return output + " exists; add --force to replace it.";
+  return std::nullopt;
+}
+
+JobResult repairOne(const Options& o, const std::string& damaged, const std::string& output, std::string label,
+                    std::string& engineName) {
+  JobResult r;
+  r.damaged = damaged;
+  r.output = output;
+  const std::string ext = qvr::fs::extensionLower(damaged);
+  const bool avi = ext == "avi";
+  engineName = avi ? "avi" : "mov";
+  if (!avi && ext != "mov" && ext != "mp4" && ext != "m4v") {
+    r.outcome = {"refused", kExitUsage};
+    r.message = damaged + ": only .mov, .mp4, .m4v and .avi files can be repaired.";
+    return r;
+  }
+  CliDelegate delegate(o.quiet, std::move(label), qvr::fs::fileSize(damaged).value_or(0));
   if (avi) {
     RepairFileAvi engine;
     engine.delegate = &delegate;
     gStopFlag = &engine.stopflag;
-    std::vector<std::string> notes;
-    if (!engine.fileValidityCheck(o.damaged)) {
-      gStopFlag = nullptr;
+    if (!engine.fileValidityCheck(damaged)) {
       delegate.error = qvr::Error(qvr::kRepairErrorDomain, RepairFileAvi::kErrorCannotRepair,
                                   {{qvr::kErrorReasonKey, RepairFileAvi::kCannotRepairReason}});
-      return finish(o, "avi", delegate, {"error", kExitEngineError}, elapsed(), 0, 0, notes);
+    } else {
+      engine.retrieveAudioVideoSamplesForFileAtPath(damaged, output);
+      if (engine.chunkLimitReached())
+        r.notes.push_back("the chunk table limit was reached; later chunks were left out");
+      if (engine.searchedFirst2GiBOnly()) r.notes.push_back("searched the first 2 GiB only");
     }
-    engine.retrieveAudioVideoSamplesForFileAtPath(o.damaged, o.output);
     gStopFlag = nullptr;
-    if (engine.chunkLimitReached()) notes.push_back("the chunk table limit was reached; later chunks were left out");
-    if (engine.searchedFirst2GiBOnly()) notes.push_back("searched the first 2 GiB only");
-    return finish(o, "avi", delegate, outcomeOf(delegate), elapsed(), engine.videosamplecount, engine.audiosamplecount,
-                  notes);
+    r.videoSamples = engine.videosamplecount;
+    r.audioSamples = engine.audiosamplecount;
+  } else {
+    RepairFile engine;
+    engine.delegate = &delegate;
+    gStopFlag = &engine.stopflag;
+    engine.repairMOVWithRefFileAtPath(o.reference.value_or(damaged), damaged, output);
+    gStopFlag = nullptr;
+    r.videoSamples = engine.videoSampleCountWritten();
+    r.audioSamples = engine.audioSampleCountWritten();
   }
+  delegate.endLine();
+  r.outcome = outcomeOf(delegate);
+  r.error = delegate.error;
+  r.attributes = delegate.attributes;
+  r.seconds = delegate.elapsed();
+  return r;
+}
 
-  RepairFile engine;
-  engine.delegate = &delegate;
-  gStopFlag = &engine.stopflag;
-  const std::string reference = o.reference.value_or(o.damaged);
-  engine.repairMOVWithRefFileAtPath(reference, o.damaged, o.output);
-  gStopFlag = nullptr;
-  return finish(o, "mov", delegate, outcomeOf(delegate), elapsed(), engine.videoSampleCountWritten(),
-                engine.audioSampleCountWritten(), {});
+void printSummary(const std::vector<JobResult>& results) {
+  size_t width = 4;
+  for (const auto& r : results) width = std::max(width, qvr::fs::fileName(r.damaged).size());
+  std::printf("%-*s  %-16s %8s %8s %8s\n", static_cast<int>(width), "file", "result", "video", "audio", "seconds");
+  for (const auto& r : results) {
+    std::printf("%-*s  %-16s %8llu %8llu %8.1f\n", static_cast<int>(width), qvr::fs::fileName(r.damaged).c_str(),
+                r.outcome.kind.c_str(), static_cast<unsigned long long>(r.videoSamples),
+                static_cast<unsigned long long>(r.audioSamples), r.seconds);
+  }
+}
+
+int runRepair(const Options& o) {
+  const bool batch = !o.outputDir.empty();
+  if (batch && !qvr::fs::isDirectory(o.outputDir)) {
+    std::fprintf(stderr, "%s is not a folder.\n", o.outputDir.c_str());
+    return kExitUsage;
+  }
+  std::signal(SIGINT, onInterrupt);
+  std::signal(SIGTERM, onInterrupt);
+  std::vector<JobResult> results;
+  std::vector<std::string> written;
+  nlohmann::json reports = nlohmann::json::array();
+  int worst = kExitRepaired;
+  for (size_t i = 0; i < o.damaged.size(); ++i) {
+    const std::string& damaged = o.damaged[i];
+    const std::string output = batch ? o.outputDir + "/" + qvr::fs::fileName(damaged) : o.output;
+    const bool avi = qvr::fs::extensionLower(damaged) == "avi";
+    std::string engine = avi ? "avi" : "mov";
+    JobResult r;
+    if (gInterrupted) {
+      r.damaged = damaged;
+      r.output = output;
+      r.outcome = {"interrupted", kExitInterrupted};
+    } else if (auto refusal = refusalFor(output, damaged, avi ? std::nullopt : o.reference, o.force, written)) {
+      r.damaged = damaged;
+      r.output = output;
+      r.outcome = {"refused", kExitUsage};
+      r.message = *refusal;
+    } else {
+      if (avi && o.reference && !o.quiet) {
+        std::fprintf(stderr, "%s: an AVI file is repaired without a reference; --reference is ignored.\n",
+                     damaged.c_str());
+      }
+      std::string label;
+      if (batch) label = "[" + std::to_string(i + 1) + "/" + std::to_string(o.damaged.size()) + "] ";
+      r = repairOne(o, damaged, output, label, engine);
+      if (r.outcome.kind == "repaired") written.push_back(output);
+    }
+    describe(r, o.quiet, !batch);
+    if (severity(r.outcome.exitCode) > severity(worst)) worst = r.outcome.exitCode;
+    reports.push_back(jsonOf(r, engine, avi ? std::nullopt : o.reference));
+    results.push_back(std::move(r));
+  }
+  if (o.json) {
+    std::printf("%s\n", (batch ? reports : reports.front()).dump().c_str());
+  } else if (batch && !o.quiet) {
+    printSummary(results);
+  }
+  return worst;
 }
 
 }  // namespace

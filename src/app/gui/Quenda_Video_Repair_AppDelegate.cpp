@@ -252,6 +252,15 @@ bool Quenda_Video_Repair_AppDelegate::canTakeDroppedFile(const std::string& path
          qvr::isMovieExtension(qvr::fs::extensionLower(path)) && qvr::fs::isReadableFile(path);
 }
 
+bool Quenda_Video_Repair_AppDelegate::openFileFromDesktop(const std::string& path) {
+  ui_.window->show();
+  ui_.window->raise();
+  ui_.window->activateWindow();
+  if (!canTakeDroppedFile(path)) return false;
+  chooseDamagedFile(path);
+  return true;
+}
+
 void Quenda_Video_Repair_AppDelegate::chooseDamagedFile(const std::string& path) {
   corruptFilePath_ = path;
   referenceFilePath_ = path;

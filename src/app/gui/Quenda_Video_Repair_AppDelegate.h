@@ -78,6 +78,9 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   void chooseDamagedFile(const std::string& path);
   // A dropped file is taken on the start screen while nothing runs, and only a movie.
   bool canTakeDroppedFile(const std::string& path) const;
+  // A file handed over by the desktop (a file argument, or a later launch with one) is taken as
+  // if it had been dropped on the start screen; false when it could not be taken.
+  bool openFileFromDesktop(const std::string& path);
 
   // Hooks that later work fills: saving, preview, VLC, update check, error report.
   void saveClicked(QObject* sender);
