@@ -17,4 +17,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies come from the linked libraries themselves.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "vlc")
+# Users get the stripped executable; the debugging information stays in the build tree.
+set(CPACK_STRIP_FILES ON)
 include(CPack)

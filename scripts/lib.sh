@@ -9,7 +9,7 @@ QVR_PACKAGES=(
   libfaad-dev libxml2-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
   qt6-base-dev qt6-multimedia-dev qt6-svg-dev
   ffmpeg clang libclang-rt-14-dev
-  xvfb xauth curl time xdotool imagemagick x11-apps
+  xvfb xauth curl time xdotool imagemagick x11-apps desktop-file-utils man-db
 )
 
 install_missing() {
