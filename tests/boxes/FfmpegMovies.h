@@ -2,7 +2,7 @@
 
 // Movies made by ffmpeg once for the whole run, with known parameters: two seconds of 320x240
 // H.264 at 25 fps (a sync frame every 10, B-frames) with 48 kHz audio as AAC in MP4 and MOV,
-// stereo "sowt", mono "twos", AAC beside a timecode track; and one second of H.265.
+// stereo "sowt", mono "twos", AAC beside a timecode track; and two seconds of H.265.
 
 #include <gtest/gtest.h>
 
@@ -25,10 +25,10 @@ class FfmpegMovies : public ::testing::Test {
         {"aac.mov", h264 + "-c:a aac -b:a 96k -ac 2"},
         {"sowt.mov", h264 + "-c:a pcm_s16le -ac 2"},
         {"twos.mov", h264 + "-c:a pcm_s16be -ac 1"},
-        {"tmcd.mov", h264 + "-c:a aac -ac 2 -timecode 01:00:00:00"},
+        {"tmcd.mov", h264 + "-c:a aac -b:a 96k -ac 2 -timecode 01:00:00:00"},
         {"hevc.mp4",
-         "ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -c:v libx265 "
-         "-x265-params log-level=none -tag:v hvc1"},
+         "ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -c:v libx265 "
+         "-x265-params log-level=none:keyint=10:min-keyint=10:scenecut=0:open-gop=0 -tag:v hvc1"},
     };
     for (const auto& [name, command] : recipes) {
       auto r = testsupport::runCommand(command + " " + testsupport::shellQuote(dir_->file(name)));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "SampleBoxWalker.h"
+#include "BoxWalker.h"
 #include "boxes/AtomCreationRequest.h"
 
 namespace treebuilder {
@@ -167,7 +167,7 @@ inline Bytes tmcdTrak(uint32_t id) {
   return trak(id, 600, 600, 20, "tmcd", gmhd(), tables);
 }
 
-using sampleboxes::be32;
+using boxwalk::be32;
 
 // Requests as the repair engine makes them: `samples` video samples of growing sizes, one a
 // chunk; `chunks` sound chunks of `perChunk` samples above 4 GB.
@@ -192,14 +192,6 @@ inline AtomCreationRequest audioRequest(uint32_t chunks, uint32_t perChunk, uint
   for (uint32_t i = 0; i < chunks; ++i) r.stcoEntries.push_back(1ull << 32 | i);
   r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, perChunk, 1));
   return r;
-}
-
-// The first top-level box of the given type in a file (empty when there is none).
-inline Bytes topLevelBox(const Bytes& file, const std::string& type) {
-  for (const sampleboxes::Box& b : sampleboxes::children(file, 0, file.size())) {
-    if (b.type == type) return Bytes(file.begin() + b.offset, file.begin() + b.offset + b.size);
-  }
-  return {};
 }
 
 // Walks a serialised box and every container below it, checking that each container's
