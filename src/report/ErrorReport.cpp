@@ -1,7 +1,9 @@
 #include "report/ErrorReport.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <set>
@@ -442,19 +444,44 @@ void ErrorReport::deleteContainer(const std::shared_ptr<AZSCloudBlobContainer>& 
   });
 }
 
+std::string ErrorReport::errorLogPath() const {
+  std::lock_guard lock(logMutex_);
+  return ownLogPath_.empty() ? platform_.errorLogPath() : ownLogPath_;
+}
+
 void ErrorReport::appendErrorLog(const std::string& path) {
   std::lock_guard lock(logMutex_);
-  std::string logPath = errorLogPath();
-  fs::createDirectories(fs::parentPath(logPath));
-  std::ofstream out(logPath, std::ios::app | std::ios::binary);
+  if (ownLogPath_.empty()) {
+    // A log of the user's own under the same name is neither appended to nor deleted later:
+    // this report creates a file of its own, exclusively, under the first free name.
+    const std::string wanted = platform_.errorLogPath();
+    fs::createDirectories(fs::parentPath(wanted));
+    const std::string stem =
+        wanted.size() > 4 && wanted.ends_with(".txt") ? wanted.substr(0, wanted.size() - 4) : wanted;
+    for (int n = 1; n < 1000 && ownLogPath_.empty(); ++n) {
+      const std::string candidate = n == 1 ? wanted : stem + "-" + std::to_string(n) + ".txt";
+      if (std::FILE* created = std::fopen(candidate.c_str(), "wx")) {
+        std::fclose(created);
+        ownLogPath_ = candidate;
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+    if (ownLogPath_.empty()) {
+      log("No error log could be created beside %s", wanted.c_str());
+      return;
+    }
+  }
+  std::ofstream out(ownLogPath_, std::ios::app | std::ios::binary);
   out << path << " Failed to upload.\n";
-  if (!out) log("The error log %s could not be written", logPath.c_str());
+  if (!out) log("The error log %s could not be written", ownLogPath_.c_str());
 }
 
 void ErrorReport::deleteErrorLog() {
   std::lock_guard lock(logMutex_);
-  std::string logPath = errorLogPath();
-  if (fs::fileExists(logPath)) fs::removeFile(logPath);
+  if (ownLogPath_.empty()) return;
+  fs::removeFile(ownLogPath_);
+  ownLogPath_.clear();
 }
 
 }  // namespace qvr

@@ -73,8 +73,10 @@ class ErrorReport {
   void startUploadingFileWithWmailID(const std::string& email, int32_t fileCount, const std::string& message);
   void sendMailWithSubject(const std::string& subject, const std::string& sender, const std::string& message);
 
-  // The error log of failed files; deleted when the report window closes.
-  std::string errorLogPath() const { return platform_.errorLogPath(); }
+  // The error log of failed files: a file this report created itself (beside any the user
+  // already has), and the only one deleteErrorLog() removes when the report window closes.
+  // Before the first failure it names where the log would go.
+  std::string errorLogPath() const;
   void deleteErrorLog();
 
   bool uploadCompleted() const { return uploadCompleted_; }
@@ -112,7 +114,8 @@ class ErrorReport {
   std::atomic<bool> AbortError_{false};
   std::atomic<bool> uploadRunning_{false};  // from the start request to the end of the upload loop
 
-  std::mutex logMutex_;
+  mutable std::mutex logMutex_;
+  std::string ownLogPath_;     // empty until this report has created its log
   std::string containerName_;  // guarded by workMutex_
   mutable std::mutex workMutex_;
   std::condition_variable workDone_;

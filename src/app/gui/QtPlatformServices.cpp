@@ -1,5 +1,7 @@
 #include "app/gui/QtPlatformServices.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -148,8 +150,18 @@ std::string QtPlatformServices::homeFolder() { return fs::homeDirectory(); }
 std::optional<std::string> QtPlatformServices::fullPathForApplication(const std::string& name) {
   QString program = QString::fromStdString(name).toLower();
   const QString path = QStandardPaths::findExecutable(program);
-  if (path.isEmpty()) return std::nullopt;
-  return path.toStdString();
+  if (!path.isEmpty()) return path.toStdString();
+  // Flatpak and Snap install players outside PATH on many desktops; their exported launchers
+  // are programs in their own right and start without a shell.
+  if (program == "vlc") {
+    const std::string home = fs::homeDirectory();
+    for (const std::string& candidate :
+         {home + "/.local/share/flatpak/exports/bin/org.videolan.VLC",
+          std::string("/var/lib/flatpak/exports/bin/org.videolan.VLC"), std::string("/snap/bin/vlc")}) {
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+  }
+  return std::nullopt;
 }
 
 bool QtPlatformServices::openURL(const std::string& address) {

@@ -266,7 +266,11 @@ void Quenda_Video_Repair_AppDelegate::chooseDamagedFile(const std::string& path)
   referenceFilePath_ = path;
   fileClassArray_.push_back(FileClass{true, path});
 
+  // A second choice replaces the first: a flag left from an earlier AVI would send the
+  // repaired movie to the AVI preview.
   const std::string extension = qvr::fs::extensionLower(path);
+  aviFile_ = false;
+  movFile_ = false;
   if (extension == "avi") {
     aviFile_ = true;
     repairedFilePath_ = getRepairedFilePathFor("avi");
