@@ -146,7 +146,8 @@ void RepairFileAvi::retrieveAudioVideoSamplesForFileAtPath(const std::string& da
     return;
   }
   if (!findHeaders(*in)) {
-    sendError(kErrorCannotRepair, kCannotRepairReason);
+    // A search the user stopped found nothing because it was stopped: nothing to report.
+    if (!stopflag) sendError(kErrorCannotRepair, kCannotRepairReason);
     return;
   }
   searchChunks(*in);
