@@ -1,6 +1,7 @@
 #include "avi/RepairFileAvi.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/ByteOrder.h"
@@ -277,6 +278,57 @@ void RepairFileAvi::sendProgress(int32_t value) {
 
 void RepairFileAvi::sendAttribute(const std::string& key, const std::string& value) {
   if (delegate) delegate->repairFileAttribute(key, value);
+}
+
+namespace {
+
+// The names a user knows for the wave format tags cameras and encoders write.
+std::string audioFormatName(const std::vector<uint8_t>& strf) {
+  if (strf.size() < 2) return "Unknown";
+  switch (qvr::readLE16(strf.data())) {
+    case 0x0001:
+      return "PCM";
+    case 0x0002:
+      return "ADPCM";
+    case 0x0003:
+      return "PCM (float)";
+    case 0x0006:
+      return "A-law";
+    case 0x0007:
+      return "mu-law";
+    case 0x0011:
+      return "IMA ADPCM";
+    case 0x0050:
+      return "MPEG audio";
+    case 0x0055:
+      return "MP3";
+    case 0x00FF:
+    case 0x1610:
+      return "AAC";
+    case 0x2000:
+      return "AC-3";
+    case 0xFFFE:
+      return "PCM (extensible)";
+    default:
+      return "Unknown";
+  }
+}
+
+}  // namespace
+
+void RepairFileAvi::sendDetails() {
+  // The stream header's rate over its scale is the frame rate; the chunks found give the length.
+  const uint32_t scale = qvr::readLE32(videoscaleratedata.data());
+  const uint32_t rate = qvr::readLE32(videoscaleratedata.data() + 4);
+  const double fps = scale == 0 ? 0.0 : static_cast<double>(rate) / scale;
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f", fps);
+  sendAttribute("fps", text);
+  const uint64_t seconds = fps > 0 ? static_cast<uint64_t>(static_cast<double>(videosamplecount) / fps) : 0;
+  std::snprintf(text, sizeof text, "%d:%d:%d", static_cast<int>(seconds / 3600), static_cast<int>(seconds % 3600 / 60),
+                static_cast<int>(seconds % 60));
+  sendAttribute("duration", text);
+  if (audiosamplecount > 0) sendAttribute("audio format", audioFormatName(audiostrfdata));
 }
 
 void RepairFileAvi::sendError(int64_t code, const std::string& reason) {

@@ -119,6 +119,8 @@ class RepairFileAvi {
   void sendTask(const std::string& task);
   void sendProgress(int32_t value);
   void sendAttribute(const std::string& key, const std::string& value);
+  // Frame rate, duration and audio format of the repaired movie, beside the header attributes.
+  void sendDetails();
   void sendError(int64_t code, const std::string& reason);
 
   bool searchedFirst2GiBOnly_ = false;

@@ -201,5 +201,6 @@ void RepairFileAvi::constructRIFFListWithFileHandle(ReadHandle& in, const std::s
     return;
   }
   sendProgress(100);
+  sendDetails();
   if (delegate) delegate->repairFileDidComplete();
 }

@@ -86,6 +86,16 @@ TEST(CommandLine, BatchRepairsEachFileIntoTheFolderAndExitsWithTheWorstStatus) {
   EXPECT_EQ(r.exitCode, 2) << r.output;
 }
 
+TEST(CommandLine, AviDetailsComeFromItsHeadersAndChunks) {
+  Card card;
+  auto r = runCommand(card.repair("damaged.avi --output out.avi"));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  // 25 fps in the stream header; 118 video chunks survive; 16-bit PCM.
+  for (const char* line : {"fps:          25.00\n", "duration:     0:0:4\n", "audio format: PCM\n"})
+    EXPECT_NE(r.output.find(line), std::string::npos) << line << r.output;
+  EXPECT_EQ(r.output.find("audio:        \n"), std::string::npos) << r.output;
+}
+
 TEST(CommandLine, ProgressIsOneLineOnATerminalPlainLinesInALogAndNothingWhenQuiet) {
   if (!testsupport::haveProgram("script")) GTEST_SKIP() << "script(1) is needed for a pseudo-terminal";
   Card card;

@@ -253,8 +253,10 @@ void describe(const JobResult& r, bool quiet, bool details) {
   if (r.outcome.kind == "repaired") {
     if (quiet) return;
     if (details) {
-      for (const auto& [key, value] : r.attributes)
-        std::fprintf(stderr, "%-9s %s\n", (key + ":").c_str(), value.c_str());
+      for (const auto& [key, value] : r.attributes) {
+        // A header field the file left empty (an AVI's PCM has no codec code) says nothing.
+        if (!value.empty()) std::fprintf(stderr, "%-13s %s\n", (key + ":").c_str(), value.c_str());
+      }
     }
     std::fprintf(stderr, "Repaired movie written to %s (%llu bytes).\n", r.output.c_str(),
                  static_cast<unsigned long long>(qvr::fs::fileSize(r.output).value_or(0)));
