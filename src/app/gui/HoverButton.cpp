@@ -19,6 +19,8 @@ HoverLook HoverButton::lookForTag(int tag) {
       return {"Home_key_PNG", "Home_key_Hover_PNG", "Home", Title::DarkGreyWhiteOnHover, true};
     case 103:
       return {"Help_PNG", "Help_Hover_PNG", "Help", Title::DarkGreyWhiteOnHover, true};
+    case 104:
+      return {"Menu_PNG", "Menu_Hover_PNG", "Menu (F10)", Title::DarkGreyWhiteOnHover, true};
     case 105:
       return {"Button Large Normal", "Button Large Hover", "", Title::DarkGreyWhiteOnHover, false};
     case 201:

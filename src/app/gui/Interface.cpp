@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShortcut>
 #include <QSizeGrip>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -287,8 +288,27 @@ void Interface::build() {
   minimizeBtn = makeButton(header, "minimizeBtn", 205, QString());
   minimizeBtn->setToolTip("Minimize");
   closeBtn = makeButton(header, "closeBtn", 203, QString());
+  menuBtn = makeButton(header, "menuBtn", 104, QString());
+  appMenu = new QMenu(menuBtn);
+  appMenu->setObjectName("appMenu");
+  checkForUpdatesItem = appMenu->addAction(QString::fromUtf8("Check for Updates\u2026"));
+  checkForUpdatesItem->setObjectName("checkForUpdatesItem");
+  reportProblemItem = appMenu->addAction(QString::fromUtf8("Report a Problem\u2026"));
+  reportProblemItem->setObjectName("reportProblemItem");
+  appMenu->addSeparator();
+  helpItem = appMenu->addAction("Help");
+  helpItem->setObjectName("helpItem");
+  aboutItem = appMenu->addAction("About Quenda Video Repair");
+  aboutItem->setObjectName("aboutItem");
+  auto popUpMenu = [this] { appMenu->popup(menuBtn->mapToGlobal(QPoint(0, menuBtn->height()))); };
+  QObject::connect(menuBtn, &QAbstractButton::clicked, appMenu, popUpMenu);
+  auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), window);
+  menuKey->setObjectName("menuShortcut");
+  menuKey->setContext(Qt::WindowShortcut);
+  QObject::connect(menuKey, &QShortcut::activated, appMenu, popUpMenu);
   headerRow->addWidget(homeBtn);
   headerRow->addWidget(helppBtn);
+  headerRow->addWidget(menuBtn);
   auto* separator = new QFrame(header);
   separator->setFixedSize(1, 26);
   separator->setStyleSheet("background: #d5dbe3;");

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QStackedWidget>
@@ -55,6 +57,14 @@ struct Interface {
   QLabel* upperBoxField = nullptr;
   HoverButton* homeBtn = nullptr;
   HoverButton* helppBtn = nullptr;
+  // The application menu behind the title bar's menu button (and F10), as a frameless window
+  // has no menu bar of its own.
+  HoverButton* menuBtn = nullptr;
+  QMenu* appMenu = nullptr;
+  QAction* checkForUpdatesItem = nullptr;
+  QAction* reportProblemItem = nullptr;
+  QAction* helpItem = nullptr;
+  QAction* aboutItem = nullptr;
   HoverButton* closeBtn = nullptr;
   HoverButton* minimizeBtn = nullptr;
   QStackedWidget* tabview = nullptr;

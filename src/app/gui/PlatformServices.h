@@ -44,6 +44,12 @@ class PlatformServices {
   virtual bool isConnectedToInternet() = 0;
   // Ends the application once control returns to the event loop.
   virtual void terminate() = 0;
+  // A window showing a text to read (the manual); false when this platform has none.
+  virtual bool showDocument(const std::string& title, const std::string& text) {
+    (void)title;
+    (void)text;
+    return false;
+  }
 };
 
 }  // namespace qvr

@@ -5,10 +5,13 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QNetworkInformation>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -175,6 +178,36 @@ bool QtPlatformServices::isConnectedToInternet() {
            reachability == QNetworkInformation::Reachability::Unknown;
   }
   // Without a way to tell, assume a connection and let the request itself fail.
+  return true;
+}
+
+bool QtPlatformServices::showDocument(const std::string& title, const std::string& text) {
+  // One reading window, raised again rather than stacked; it does not block the application.
+  if (!documentWindow_) {
+    auto* window = new QWidget(dialogParent_, Qt::Window);
+    window->setObjectName("documentWindow");
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(window);
+    auto* view = new QPlainTextEdit(window);
+    view->setObjectName("documentText");
+    view->setReadOnly(true);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    layout->addWidget(view);
+    auto* close = new QPushButton("Close", window);
+    close->setObjectName("documentClose");
+    QObject::connect(close, &QPushButton::clicked, window, &QWidget::close);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(close);
+    layout->addLayout(row);
+    window->resize(720, 560);
+    documentWindow_ = window;
+  }
+  documentWindow_->setWindowTitle(QString::fromStdString(title));
+  documentWindow_->findChild<QPlainTextEdit*>("documentText")->setPlainText(QString::fromStdString(text));
+  documentWindow_->show();
+  documentWindow_->raise();
+  documentWindow_->activateWindow();
   return true;
 }
 

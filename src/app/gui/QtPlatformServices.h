@@ -29,6 +29,7 @@ class QtPlatformServices : public PlatformServices {
   bool openURL(const std::string& address) override;
   bool isConnectedToInternet() override;
   void terminate() override;
+  bool showDocument(const std::string& title, const std::string& text) override;
 
   bool terminateRequested() const { return terminateRequested_; }
 
@@ -41,6 +42,7 @@ class QtPlatformServices : public PlatformServices {
 
  private:
   QPointer<QWidget> dialogParent_;
+  QPointer<QWidget> documentWindow_;
   InstanceLock lock_;
   bool terminateRequested_ = false;
 };

@@ -5,6 +5,7 @@
 #include <QStyle>
 
 #include "app/gui/Formatting.h"
+#include "app/gui/Manual.h"
 #include "app/gui/PreviewLauncher.h"
 #include "app/gui/QtDesktopServices.h"
 #include "app/gui/SaveWorkflow.h"
@@ -97,6 +98,14 @@ void Quenda_Video_Repair_AppDelegate::wireActions() {
   on(ui_.stopsavingCancelbutton, &C::continueSaving);
   on(ui_.stopsavingOKbutton, &C::stopSavingOk);
   on(ui_.savingCompletedOK, &C::saveCompletedOk);
+  // The menu's items are the senders, as a menu bar's would be.
+  auto item = [this](QAction* action, void (Quenda_Video_Repair_AppDelegate::*handler)(QObject*)) {
+    connect(action, &QAction::triggered, this, [this, action, handler] { (this->*handler)(action); });
+  };
+  item(ui_.checkForUpdatesItem, &C::checkForUpdateClicked);
+  item(ui_.reportProblemItem, &C::openErrorReportWindow);
+  item(ui_.helpItem, &C::help);
+  item(ui_.aboutItem, &C::about);
 
   auto openLink = [this](const QString& address) { platform_.openURL(address.toStdString()); };
   connect(ui_.whyMovFile, &QLabel::linkActivated, this, openLink);
@@ -212,7 +221,31 @@ void Quenda_Video_Repair_AppDelegate::closeClicked(QObject*) { ui_.window->close
 
 void Quenda_Video_Repair_AppDelegate::minimizeClicked(QObject*) { ui_.window->showMinimized(); }
 
-void Quenda_Video_Repair_AppDelegate::help(QObject*) { platform_.openURL(info_.helpLink); }
+void Quenda_Video_Repair_AppDelegate::help(QObject*) {
+  if (!info_.helpLink.empty()) {
+    platform_.openURL(info_.helpLink);
+    return;
+  }
+  // Without a configured page the installed manual is the help a user can count on.
+  const std::optional<std::string> page = qvr::manualPagePath(qvr::manualPageCandidates());
+  const std::optional<std::string> text = page ? qvr::manualText(*page) : std::nullopt;
+  if (text && platform_.showDocument("Quenda Video Repair Help", *text)) return;
+  platform_.runAlert({"Help",
+                      "The manual could not be shown. In a terminal, \"man quenda-video-repair\" and "
+                      "\"quenda-video-repair --help\" describe the program.",
+                      {"OK"},
+                      qvr::AlertStyle::Informational});
+}
+
+void Quenda_Video_Repair_AppDelegate::about(QObject*) {
+  const std::string text = "Version " + info_.shortVersion +
+                           "\n\nRepairs damaged MOV, MP4, M4V and AVI movies.\n\n"
+                           "Licence: GNU General Public License, version 2 or later.\n\n"
+                           "Built with Qt " +
+                           std::string(qVersion()) +
+                           ", FAAD2 (AAC decoding), libxml2, libcurl, OpenSSL and nlohmann/json.";
+  platform_.runAlert({"About Quenda Video Repair", text, {"OK"}, qvr::AlertStyle::Informational});
+}
 
 void Quenda_Video_Repair_AppDelegate::topButtonsSetEnabled(bool enabled) { ui_.helppBtn->setEnabled(enabled); }
 

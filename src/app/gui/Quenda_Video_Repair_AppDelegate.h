@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/gui/AppInfo.h"
-#include "app/gui/ErrorReportWindows.h"
 #include "app/gui/DesktopServices.h"
+#include "app/gui/ErrorReportWindows.h"
 #include "app/gui/FileClass.h"
 #include "app/gui/Interface.h"
 #include "app/gui/PlatformServices.h"
@@ -57,7 +57,9 @@ class Quenda_Video_Repair_AppDelegate : public QObject, public RepairFileDelegat
   void mainScreen(QObject* sender);
   void closeClicked(QObject* sender);
   void minimizeClicked(QObject* sender);
+  // The configured help page, else the installed manual in a window.
   void help(QObject* sender);
+  void about(QObject* sender);
   void topButtonsSetEnabled(bool enabled);
 
   // The repair workflow.
