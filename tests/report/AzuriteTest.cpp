@@ -1,202 +1,189 @@
-// The blob client against the storage emulator, which checks Shared Key signatures for real.
+// The blob client and the whole report against the storage emulator, which checks every signature.
+// The CTest fixture "azurite" starts it (scripts/azurite-start) and leaves its address in its state folder.
 #include <gtest/gtest.h>
 
-#include "report/AZSBlobUploadHelper.h"
+#include <cstdlib>
+#include <fstream>
+
 #include "report/AZSCloudBlobClient.h"
 #include "report/AZSCloudBlobContainer.h"
 #include "report/AZSCloudBlockBlob.h"
 #include "report/AZSCloudStorageAccount.h"
 #include "report/AZSErrors.h"
 #include "report/AZSOperationContext.h"
-#include "report/AzuriteSupport.h"
-#include "report/ReportTestSupport.h"
+#include "report/AZSRequestFactory.h"
+#include "report/AZSSharedKeyBlobAuthenticationHandler.h"
+#include "report/ErrorReportTestSupport.h"
+#include "report/ErrorReportText.h"
 #include "report/azs/Crypto.h"
-#include "support/TestSupport.h"
 
 using namespace reporttest;
 
 namespace {
 
-std::string hexUuid() {
-  std::string hex;
-  for (char c : qvr::azs::uuidString())
-    if (c != '-') hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return hex;
-}
-
-class Azurite : public ::testing::Test {
+class Azurite : public ReportFixture {
  protected:
   void SetUp() override {
-    endpoint_ = emulatorEndpoint();
-    ASSERT_FALSE(endpoint_.empty()) << "the emulator is not running; run through ctest (fixture azurite)";
-    account_ = AZSCloudStorageAccount::accountFromConnectionString(devConnectionString(endpoint_));
-    ASSERT_TRUE(account_);
-    client_ = account_->getBlobClient();
+    if (const char* env = std::getenv("QVR_AZURITE_ENDPOINT")) endpoint = env;
+    if (endpoint.empty()) std::getline(std::ifstream(std::string(QVR_AZURITE_STATE_DIR) + "/endpoint"), endpoint);
+    ASSERT_FALSE(endpoint.empty()) << "the emulator is not running; run through ctest (fixture azurite)";
+    client = AZSCloudStorageAccount::accountFromConnectionString(devConnectionString(endpoint))->getBlobClient();
   }
 
-  static std::string uniqueName(const std::string& prefix) { return prefix + hexUuid().substr(0, 20); }
-
-  std::shared_ptr<AZSCloudBlobContainer> newContainer(int64_t accessType = 0) {
-    auto container = client_->containerReferenceFromName(uniqueName("qvr"));
-    auto error = run([&](auto h) { container->createContainerWithAccessType(accessType, nullptr, nullptr, h); });
+  std::shared_ptr<AZSCloudBlobContainer> newContainer() {
+    auto container = client->containerReferenceFromName(qvr::newReportIdentifier());
+    auto error = run([&](auto h) { container->createContainerWithAccessType(0, nullptr, nullptr, h); });
     EXPECT_FALSE(error) << error->toString();
     return container;
   }
-
-  std::optional<std::vector<uint8_t>> readBack(const AZSCloudBlockBlob& blob) {
-    return reporttest::readBack(*client_, *blob.storageUri.primaryUri);
+  // A blob's bytes as the emulator holds them, through a signed GET of our own.
+  std::optional<std::vector<uint8_t>> readBack(const std::string& container, const std::string& blob) {
+    auto request = AZSRequestFactory::getRequestWithUrlComponents(
+        qvr::azs::UrlComponents::parse(endpoint + "/" + container)->appendingPathComponent(blob), 30);
+    AZSOperationContext ctx;
+    if (AZSSharedKeyBlobAuthenticationHandler(client->credentials).signRequest(request, ctx)) return std::nullopt;
+    auto out = qvr::azs::performHttpRequest(request, 30, 64u << 20, [](const qvr::azs::HttpResponse&) {});
+    if (out.transportFailed || !out.response || out.response->statusCode != 200) return std::nullopt;
+    return out.body;
   }
 
-  std::string endpoint_;
-  std::shared_ptr<AZSCloudStorageAccount> account_;
-  std::shared_ptr<AZSCloudBlobClient> client_;
+  std::unique_ptr<qvr::ErrorReport> newReport(const std::string& key = kDevKey) {
+    return std::make_unique<qvr::ErrorReport>(
+        qvr::ReportServices{devConnectionString(endpoint, key), mailSettingsFor(mail)}, platform, windows, windows);
+  }
+  static qvr::ReportForm form() { return {"user@example.com", "The clip stops after a minute.", true, ""}; }
+
+  std::string endpoint;
+  std::shared_ptr<AZSCloudBlobClient> client;
 };
 
-// Block IDs of the kind the report upload makes: Base64 of 32 lower-case hex digits, with padding.
-std::string reportBlockID() { return qvr::azs::base64Encode(hexUuid()); }
-
-}  // namespace
-
-TEST_F(Azurite, CreateIfNotExistsCreatesOnceAndDeleteRemoves) {
-  auto container = client_->containerReferenceFromName(uniqueName("qvr"));
+TEST_F(Azurite, ContainerIsCreatedOnlyWhenMissingAndDeletedOnce) {
+  auto container = client->containerReferenceFromName(qvr::newReportIdentifier());
   auto methods = std::make_shared<std::vector<std::string>>();
   auto ctx = std::make_shared<AZSOperationContext>();
   ctx->sendingRequest = [methods](qvr::azs::HttpRequest& r, AZSOperationContext&) { methods->push_back(r.method); };
-
-  Completion<ErrorBoolResult> first;
-  container->createContainerIfNotExistsWithAccessType(0, nullptr, ctx, pairHandler(first));
-  auto r1 = first.wait();
-  ASSERT_TRUE(r1);
-  ASSERT_FALSE(r1->first) << r1->first->toString();
-  EXPECT_TRUE(r1->second);
-  EXPECT_EQ(*methods, std::vector<std::string>({"HEAD", "PUT"}));
-  EXPECT_FALSE(container->properties.eTag.empty());
-
-  methods->clear();
-  Completion<ErrorBoolResult> second;
-  container->createContainerIfNotExistsWithAccessType(0, nullptr, ctx, pairHandler(second));
-  auto r2 = second.wait();
-  ASSERT_TRUE(r2);
-  EXPECT_FALSE(r2->first);
-  EXPECT_FALSE(r2->second);
-  EXPECT_EQ(*methods, std::vector<std::string>({"HEAD"}));
-
+  for (bool created : {true, false}) {
+    Completion<ErrorBoolResult> done;
+    container->createContainerIfNotExistsWithAccessType(0, nullptr, ctx, pairHandler(done));
+    auto r = done.wait();
+    ASSERT_TRUE(r && !r->first) << (r && r->first ? r->first->toString() : "no answer");
+    EXPECT_EQ(r->second, created);
+  }
+  EXPECT_EQ(*methods, std::vector<std::string>({"HEAD", "PUT", "HEAD"}));
   EXPECT_FALSE(run([&](auto h) { container->deleteContainerWithCompletionHandler(h); }));
-  Completion<ErrorBoolResult> exists;
-  container->existsWithAccessCondition(nullptr, nullptr, nullptr, pairHandler(exists));
-  auto e = exists.wait();
-  ASSERT_TRUE(e);
-  EXPECT_FALSE(e->first);
-  EXPECT_FALSE(e->second);
-
   auto again = run([&](auto h) { container->deleteContainerWithCompletionHandler(h); });
   ASSERT_TRUE(again);
-  EXPECT_EQ(again->code, AZSEServerError);
   EXPECT_EQ(statusOf(*again), 404);
   EXPECT_EQ(again->stringFor("Code"), "ContainerNotFound");
 }
 
-TEST_F(Azurite, BlocksAndBlockListMakeTheBlob) {
+TEST_F(Azurite, BlockIdsOfAnyBase64FormAndAnEmptyBlockCommit) {
+  // "+", "/" and "=" must survive the query and the signature alike.
   auto container = newContainer();
-  auto blob = container->blockBlobReferenceFromName("clip (1).mov");
-  std::vector<uint8_t> data((2 << 20) + 1);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 4096);
-  // As the report upload sends a file: 1 MiB blocks, the last one shorter.
-  std::vector<AZSBlockListItem> items;
-  for (size_t offset = 0; offset < data.size(); offset += 1 << 20) {
-    size_t end = std::min(data.size(), offset + (1 << 20));
-    std::string id = reportBlockID();
-    items.push_back(AZSBlockListItem::initWithBlockID(id, 0, static_cast<int64_t>(id.size())));
-    std::vector<uint8_t> block(data.begin() + static_cast<long>(offset), data.begin() + static_cast<long>(end));
-    auto error = run([&](auto h) { blob->uploadBlockFromData(block, id, h); });
+  struct Case {
+    std::string blob;
+    std::vector<std::string> ids;
+    std::vector<uint8_t> block, expected;
+  };
+  for (const auto& c : std::vector<Case>{{"general.bin", {"QUJ+Lw==", "QUJ/Kw=="}, {'a', 'b'}, {'a', 'b', 'a', 'b'}},
+                                         {"empty.bin", {"QUJD"}, {}, {}}}) {
+    auto blob = container->blockBlobReferenceFromName(c.blob);
+    std::vector<AZSBlockListItem> items;
+    for (const auto& id : c.ids) {
+      items.push_back(AZSBlockListItem::initWithBlockID(id, 0, 2));
+      auto error = run([&](auto h) { blob->uploadBlockFromData(c.block, id, h); });
+      ASSERT_FALSE(error) << error->toString();
+    }
+    auto error = run([&](auto h) { blob->uploadBlockListFromArray(items, h); });
     ASSERT_FALSE(error) << error->toString();
+    EXPECT_EQ(readBack(container->name, c.blob), c.expected);
   }
-  auto commit = run([&](auto h) { blob->uploadBlockListFromArray(items, h); });
-  ASSERT_FALSE(commit) << commit->toString();
-  EXPECT_FALSE(blob->properties.eTag.empty());
-  EXPECT_EQ(readBack(*blob), data);
-  EXPECT_EQ(blob->storageUri.primaryUri->string(), endpoint_ + "/" + container->name + "/clip%20%281%29.mov");
+}
 
-  // Any Base64 block ID is safe in the query, "+" and "/" included.
-  auto general = container->blockBlobReferenceFromName("general.bin");
-  std::vector<AZSBlockListItem> generalItems = {AZSBlockListItem::initWithBlockID("QUJ+Lw==", 0, 2),
-                                                AZSBlockListItem::initWithBlockID("QUJ/Kw==", 0, 2)};
-  for (const auto& item : generalItems) {
-    auto error = run([&](auto h) { general->uploadBlockFromData({'a', 'b'}, item.blockID, h); });
-    ASSERT_FALSE(error) << error->toString();
+TEST_F(Azurite, SelectedFilesArriveWholeInOneMiBBlocksWithTheAddressAndOneMail) {
+  LogCapture logs;
+  // The storage client's own log at its most talkative, so that the secrets check sees everything.
+  AZSOperationContext::setGlobalLogLevel(5);
+  AZSOperationContext::setGlobalLogFunction([](int64_t, const std::string& m) { qvr::log("%s", m.c_str()); });
+  const std::string a = file("empty.mov", 0, 1), b = file("exact.mp4", 1048576, 2),
+                    c = file("over #1?.avi", 1048577, 3);
+  auto report = newReport();
+  report->submitErrorReport(form(), {{true, a}, {false, file("left-out.mov", 10, 4)}, {true, b}, {true, c}});
+  report->waitUntilIdle();
+  AZSOperationContext::setGlobalLogLevel(0);
+  AZSOperationContext::setGlobalLogFunction(nullptr);
+  const std::string container = report->containerName();
+
+  EXPECT_EQ(readBack(container, "empty.mov"), std::vector<uint8_t>());
+  EXPECT_EQ(readBack(container, "exact.mp4"), patternBytes(1048576, 2));
+  EXPECT_EQ(readBack(container, "over #1?.avi"), patternBytes(1048577, 3));
+  EXPECT_EQ(readBack(container, "left-out.mov"), std::nullopt);
+  auto address = readBack(container, "email.txt");
+  EXPECT_EQ(std::string(address->begin(), address->end()), "user@example.com");
+  // One, one and two blocks, one request at a time.
+  EXPECT_EQ(logs.count("0 IN"), 3u);
+  EXPECT_EQ(logs.count("1 IN"), 1u);
+  EXPECT_EQ(logs.count("Committing Block"), 3u);
+  EXPECT_EQ(windows.matching("file "),
+            (std::vector<std::string>{"file Uploading (1/3): empty.mov", "file Uploading (2/3): exact.mp4",
+                                      "file Uploading (3/3): over #1?.avi"}));
+  EXPECT_EQ(windows.matching("percent 50").size(), 1u) << "the second block of the two-block file";
+  EXPECT_EQ(windows.lastPage(), "page 4 Close retry-hidden");
+  EXPECT_TRUE(report->uploadCompleted());
+
+  auto mails = mailRequests(mail);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].headers.at("authorization"), std::string("Bearer ") + kMailKey);
+  std::string sender;
+  const std::string base = endpoint + "/" + container + "/";
+  EXPECT_EQ(mailBodyOf(mails[0], nullptr, &sender),
+            "The clip stops after a minute.\n\n" + base + "empty.mov\n\n" + base + "exact.mp4\n\n" + base +
+                "over%20%231%3F.avi\n\nMacOS : Debian GNU/Linux 12 (bookworm)\n\nUID : " + container);
+  EXPECT_EQ(sender, "user@example.com");
+  EXPECT_EQ(nlohmann::json::parse(mails[0].body)["personalizations"][0]["to"][0]["email"], kSupportMailbox);
+
+  // Neither the account key, nor a request signature, nor the mail key reach any log line.
+  ASSERT_TRUE(logs.mentions("Sending header name = x-ms-version")) << "the client's verbose log was captured";
+  for (const auto& line : logs.lines()) {
+    EXPECT_EQ(line.find(kDevKey), std::string::npos) << line;
+    EXPECT_EQ(line.find("SharedKey devstoreaccount1:"), std::string::npos) << line;
+    EXPECT_EQ(line.find(kMailKey), std::string::npos) << line;
   }
-  ASSERT_FALSE(run([&](auto h) { general->uploadBlockListFromArray(generalItems, h); }));
-  EXPECT_EQ(readBack(*general), std::vector<uint8_t>({'a', 'b', 'a', 'b'}));
-
-  // A 0-byte file goes as one empty block.
-  auto empty = container->blockBlobReferenceFromName("empty.mov");
-  std::string id = reportBlockID();
-  auto put = run([&](auto h) { empty->uploadBlockFromData({}, id, h); });
-  ASSERT_FALSE(put) << put->toString();
-  ASSERT_FALSE(run([&](auto h) { empty->uploadBlockListFromArray({AZSBlockListItem::initWithBlockID(id, 0, 0)}, h); }));
-  EXPECT_EQ(readBack(*empty), std::vector<uint8_t>());
-  run([&](auto h) { container->deleteContainerWithCompletionHandler(h); });
+  EXPECT_FALSE(qvr::fs::fileExists(platform.errorLogPath()));
 }
 
-TEST_F(Azurite, TextAndStreamUploadsRoundTrip) {
-  auto container = newContainer();
-  auto email = container->blockBlobReferenceFromName("email.txt");
-  auto error = run([&](auto h) { email->uploadFromText("user@example.com", h); });
-  ASSERT_FALSE(error) << error->toString();
-  std::string text = "user@example.com";
-  EXPECT_EQ(readBack(*email), std::vector<uint8_t>(text.begin(), text.end()));
-
-  auto blank = container->blockBlobReferenceFromName("blank.txt");
-  error = run([&](auto h) { blank->uploadFromText("", h); });
-  ASSERT_FALSE(error) << error->toString();
-  EXPECT_EQ(readBack(*blank), std::vector<uint8_t>());
-
-  // Several 4 MiB blocks in flight at once still come back in order.
-  std::vector<uint8_t> data((9 << 20) + 123);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i >> 12) ^ i);
-  auto big = container->blockBlobReferenceFromName("big.bin");
-  error = run([&](auto h) {
-    big->uploadFromStream(std::make_shared<qvr::azs::MemoryInputStream>(data), nullptr, nullptr, nullptr, h);
-  });
-  ASSERT_FALSE(error) << error->toString();
-  EXPECT_EQ(readBack(*big), data);
-  run([&](auto h) { container->deleteContainerWithCompletionHandler(h); });
+TEST_F(Azurite, AbortDeletesTheContainerAndSendsNoMail) {
+  auto report = newReport();
+  qvr::ErrorReport* r = report.get();
+  // The user confirms the abort while the second of three blocks is being sent.
+  windows.onPercentage = [r](double p) {
+    if (p > 30) r->abortUpload();
+  };
+  report->submitErrorReport(form(), {{true, file("big.mov", 3 * 1048576, 5)}, {true, file("next.mov", 100, 6)}});
+  report->waitUntilIdle();
+  auto container = client->containerReferenceFromName(report->containerName());
+  auto gone = run([&](auto h) { container->deleteContainerWithCompletionHandler(h); });
+  EXPECT_EQ(gone ? statusOf(*gone) : 0, 404);
+  EXPECT_TRUE(report->AbortError());
+  EXPECT_FALSE(report->uploadCompleted());
+  EXPECT_EQ(windows.matching("file Uploading").size(), 1u) << "no later file is started";
+  EXPECT_EQ(windows.lastPage(), "page 3 Close retry-hidden");
+  EXPECT_TRUE(mailRequests(mail).empty());
 }
 
-TEST_F(Azurite, PublicBlobContainerServesPlainRequests) {
-  auto container = newContainer(AZSContainerPublicAccessTypeBlob);
-  auto blob = container->blockBlobReferenceFromName("note.txt");
-  ASSERT_FALSE(run([&](auto h) { blob->uploadFromText("hello from the report", h); }));
-  auto out = testsupport::runCommand("curl -s --max-time 20 " +
-                                     testsupport::shellQuote(blob->storageUri.primaryUri->string()));
-  EXPECT_EQ(out.exitCode, 0);
-  EXPECT_EQ(out.output, "hello from the report");
-  run([&](auto h) { container->deleteContainerWithCompletionHandler(h); });
+TEST_F(Azurite, WrongKeyShowsTheConnectionMessageWithRetry) {
+  LogCapture logs;
+  const std::string wrongKey = qvr::azs::base64Encode(std::string(64, 'k'));
+  auto report = newReport(wrongKey);
+  report->submitErrorReport(form(), {{true, file("a.mov", 10, 8)}});
+  report->waitUntilIdle();
+  EXPECT_EQ(windows.lastPage(), "page 5 OK retry-shown");
+  EXPECT_EQ(windows.matching("message ").size(), 1u);
+  EXPECT_FALSE(report->uploadCompleted());
+  EXPECT_TRUE(mailRequests(mail).empty());
+  // The check has no body; the service explains its refusal of the clean-up.
+  EXPECT_TRUE(logs.mentions("HTTP status 403, AuthorizationFailure"));
+  for (const auto& line : logs.lines()) EXPECT_EQ(line.find(wrongKey), std::string::npos) << line;
 }
 
-TEST_F(Azurite, WrongKeyIsRefusedWith403) {
-  auto badAccount = AZSCloudStorageAccount::accountFromConnectionString(
-      devConnectionString(endpoint_, qvr::azs::base64Encode(std::string(64, 'k'))));
-  ASSERT_TRUE(badAccount);
-  auto container = badAccount->getBlobClient()->containerReferenceFromName(uniqueName("qvr"));
-  auto methods = std::make_shared<std::vector<std::string>>();
-  auto ctx = std::make_shared<AZSOperationContext>();
-  ctx->sendingRequest = [methods](qvr::azs::HttpRequest& r, AZSOperationContext&) { methods->push_back(r.method); };
-  Completion<ErrorBoolResult> create;
-  container->createContainerIfNotExistsWithAccessType(0, nullptr, ctx, pairHandler(create));
-  auto r = create.wait();
-  ASSERT_TRUE(r && r->first);
-  EXPECT_EQ(r->first->domain, AZSErrorDomain);
-  EXPECT_EQ(r->first->code, AZSEServerError);
-  EXPECT_EQ(statusOf(*r->first), 403);
-  EXPECT_FALSE(r->second);
-  EXPECT_EQ(*methods, std::vector<std::string>({"HEAD"}));
-
-  // A request with a body in its answer also carries the service's code and message.
-  auto refused = run([&](auto h) { container->deleteContainerWithCompletionHandler(h); });
-  ASSERT_TRUE(refused);
-  EXPECT_EQ(refused->code, AZSEServerError);
-  EXPECT_EQ(statusOf(*refused), 403);
-  EXPECT_EQ(refused->stringFor("Code"), "AuthorizationFailure");
-  EXPECT_FALSE(refused->stringFor("Message").empty());
-}
+}  // namespace

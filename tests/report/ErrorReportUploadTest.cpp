@@ -47,15 +47,16 @@ class FakeStorage {
 class ReportUpload : public ReportFixture {
  protected:
   void run(const std::vector<qvr::ReportFile>& files) {
-    qvr::ErrorReport report(qvr::ReportServices{storage.connectionString(), mailSettingsFor(mail)}, platform, windows,
-                            windows);
-    report.submitErrorReport(qvr::ReportForm{"user@example.com", "Broken clip.", true, ""}, files);
-    report.waitUntilIdle();
-    uploadCompleted = report.uploadCompleted();
-    container = report.containerName();
+    report = std::make_unique<qvr::ErrorReport>(qvr::ReportServices{storage.connectionString(), mailSettingsFor(mail)},
+                                                platform, windows, windows);
+    report->submitErrorReport(qvr::ReportForm{"user@example.com", "Broken clip.", true, ""}, files);
+    report->waitUntilIdle();
+    uploadCompleted = report->uploadCompleted();
+    container = report->containerName();
   }
 
   FakeStorage storage;
+  std::unique_ptr<qvr::ErrorReport> report;
   bool uploadCompleted = false;
   std::string container;
 };
@@ -86,6 +87,9 @@ TEST_F(ReportUpload, FilesAfterAFailedOneAreUploadedInFullAndCountedTruly) {
                                       storage.server.baseUrl() + base +
                                       "c.bin\n\nMacOS : Debian GNU/Linux 12 (bookworm)\n\nUID : " + container);
   EXPECT_TRUE(logs.mentions("Failed : com.Microsoft.AzureStorage.ErrorDomain 3, HTTP status 400"));
+  // Closing the report window removes the log.
+  report->deleteErrorLog();
+  EXPECT_FALSE(qvr::fs::fileExists(platform.errorLogPath()));
 }
 
 TEST_F(ReportUpload, NothingStoredMeansNoMailAndTheOtherHeader) {
