@@ -21,8 +21,13 @@ namespace {
 
 using treebuilder::append;
 using treebuilder::Bytes;
-using treebuilder::put16;
-using treebuilder::put32;
+void put32(Bytes& b, uint32_t v) {
+  for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void put16(Bytes& b, uint16_t v) {
+  b.push_back(static_cast<uint8_t>(v >> 8));
+  b.push_back(static_cast<uint8_t>(v));
+}
 
 // A box of the given type around the payload.
 Bytes box(const char* type, const Bytes& payload) {

@@ -16,8 +16,13 @@
 namespace {
 
 using treebuilder::Bytes;
-using treebuilder::put32;
-using treebuilder::put64;
+void put32(Bytes& b, uint32_t v) {
+  for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void put64(Bytes& b, uint64_t v) {
+  put32(b, static_cast<uint32_t>(v >> 32));
+  put32(b, static_cast<uint32_t>(v));
+}
 // A full-box table header with the given size, type and entry count.
 Bytes tableHeader(uint32_t size, const char* type, uint32_t count) {
   Bytes b;

@@ -35,16 +35,18 @@ const Stbl& tableOf(const Trak& t) { return *t.mdia->minf->stbl; }
 std::vector<std::string> layoutOf(const Moov& moov) {
   Bytes data = moov.convertSelfToData();
   EXPECT_EQ(data.size(), moov.size);
+  std::vector<boxwalk::Box> boxes;
+  EXPECT_TRUE(boxwalk::walk(data.data(), 0, data.size(), boxes));
   std::vector<std::string> types;
-  EXPECT_EQ(checkSizes(data.data(), data.size(), &types), "");
+  for (const auto& b : boxes) types.push_back(b.type);
   return types;
 }
 
 }  // namespace
 
 TEST(MovieSynthesis, KeepsVideoAndAudioInReferenceOrderWithTheirDurations) {
-  auto reference =
-      parse(box("moov", {mvhd(600, 1), tmcdTrak(1), videoTrak(2, 30, 600, 20), sowtTrak(3, 48000, 48000, 1024)}));
+  auto reference = parse(
+      box("moov", {mvhd(600, 1), tmcdTrak(1), videoTrak(2, 30, 600, 20), soundTrak(3, "sowt", 48000, 48000, 1024)}));
   ASSERT_TRUE(reference);
   auto moov =
       reference->createMoovWithVideoRequest(videoRequest(600, 600, 30.0), audioRequest(20, 1024, 48000, 48000.0));
@@ -83,8 +85,8 @@ TEST(MovieSynthesis, KeepsVideoAndAudioInReferenceOrderWithTheirDurations) {
 // One request carries the samples of one track: a second video track (a motion photo's still)
 // or a second sound track keeps its own sample description, which does not fit those samples.
 TEST(MovieSynthesis, OnlyTheFirstTrackOfEachTypeIsRebuilt) {
-  auto reference = parse(box("moov", {mvhd(600, 1), videoTrak(1, 30, 600, 20), sowtTrak(2, 48000, 48000, 1024),
-                                      videoTrak(3, 1, 90000, 42000), sowtTrak(4, 44100, 44100, 441)}));
+  auto reference = parse(box("moov", {mvhd(600, 1), videoTrak(1, 30, 600, 20), soundTrak(2, "sowt", 48000, 48000, 1024),
+                                      videoTrak(3, 1, 90000, 42000), soundTrak(4, "sowt", 44100, 44100, 441)}));
   ASSERT_TRUE(reference);
   ASSERT_EQ(reference->tracks.size(), 4u);
   const uint64_t stillDuration = reference->tracks[2]->tkhd->duration;
@@ -114,7 +116,8 @@ TEST(MovieSynthesis, OnlyTheFirstTrackOfEachTypeIsRebuilt) {
 // A sound-only reference with two sound tracks: one rebuilt track, and the movie lasts as long
 // as it, with a complete movie header.
 TEST(MovieSynthesis, SoundOnlyReferenceRebuildsItsFirstSoundTrack) {
-  auto reference = parse(box("moov", {mvhd(600, 1), sowtTrak(1, 48000, 48000, 1000), sowtTrak(2, 8000, 8000, 80)}));
+  auto reference = parse(
+      box("moov", {mvhd(600, 1), soundTrak(1, "sowt", 48000, 48000, 1000), soundTrak(2, "sowt", 8000, 8000, 80)}));
   ASSERT_TRUE(reference);
   auto moov = reference->createMoovWithVideoRequest(AtomCreationRequest(), audioRequest(96, 1000, 48000, 48000.0));
   ASSERT_TRUE(moov);
@@ -127,7 +130,8 @@ TEST(MovieSynthesis, SoundOnlyReferenceRebuildsItsFirstSoundTrack) {
 }
 
 TEST(MovieSynthesis, SampleDurationsComeFromTheRequest) {
-  auto reference = parse(box("moov", {mvhd(1000, 1), videoTrak(1, 30, 30000, 1001), sowtTrak(2, 48000, 4800, 480)}));
+  auto reference =
+      parse(box("moov", {mvhd(1000, 1), videoTrak(1, 30, 30000, 1001), soundTrak(2, "sowt", 48000, 4800, 480)}));
   ASSERT_TRUE(reference);
   auto moov =
       reference->createMoovWithVideoRequest(videoRequest(10, 30000, 29.97), audioRequest(1, 480, 48000, 46.875));
@@ -137,7 +141,8 @@ TEST(MovieSynthesis, SampleDurationsComeFromTheRequest) {
   EXPECT_EQ(moov->tracks[1]->oneSampleDuration, 1024u);
 
   // A rate above the time scale truncates to 0: one unit for video, 1024 for audio.
-  auto reference2 = parse(box("moov", {mvhd(1000, 1), videoTrak(1, 30, 30000, 1001), sowtTrak(2, 48000, 4800, 480)}));
+  auto reference2 =
+      parse(box("moov", {mvhd(1000, 1), videoTrak(1, 30, 30000, 1001), soundTrak(2, "sowt", 48000, 4800, 480)}));
   auto fallback = reference2->createMoovWithVideoRequest(videoRequest(10, 20, 30.0), audioRequest(1, 480, 100, 200.0));
   EXPECT_EQ(fallback->tracks[0]->oneSampleDuration, 1u);
   EXPECT_EQ(fallback->tracks[1]->oneSampleDuration, 1024u);
@@ -165,9 +170,9 @@ TEST(MovieSynthesis, MediaDurationIsNSamplesAtTheReferenceAverage) {
 }
 
 TEST(MovieSynthesis, VideoTablesFollowTheReference) {
-  Bytes withTables =
-      videoTrak(1, 90, 600, 20,
-                {stss({1, 31, 61}), ctts({{1, 40}, {1, 0}, {88, 20}}), box("sdtp", {raw({0}), Bytes{0x20, 0x10}})});
+  Bytes withTables = videoTrak(1, 90, 600, 20,
+                               {table("stss", 3, {1, 31, 61}), table("ctts", 3, {1, 40, 1, 0, 88, 20}),
+                                box("sdtp", {raw({0}), Bytes{0x20, 0x10}})});
   auto reference = parse(box("moov", {mvhd(600, 1), withTables}));
   ASSERT_TRUE(reference);
   auto moov = reference->createMoovWithVideoRequest(videoRequest(300, 600, 30.0), AtomCreationRequest());
@@ -183,7 +188,7 @@ TEST(MovieSynthesis, VideoTablesFollowTheReference) {
                                                        "stss", "ctts", "stts", "stsc", "stsz", "co64", "sdtp"}));
 
   // A single composition offset run, no sync table and an empty dependency table: none of them.
-  Bytes sparse = videoTrak(1, 90, 600, 20, {ctts({{90, 20}}), box("sdtp", {raw({0})})});
+  Bytes sparse = videoTrak(1, 90, 600, 20, {treebuilder::table("ctts", 1, {90, 20}), box("sdtp", {raw({0})})});
   auto reference2 = parse(box("moov", {mvhd(600, 1), sparse}));
   auto moov2 = reference2->createMoovWithVideoRequest(videoRequest(30, 600, 30.0), AtomCreationRequest());
   const Stbl& table2 = tableOf(*moov2->tracks[0]);
@@ -208,7 +213,8 @@ TEST(MovieSynthesis, ReusedTruncatedCompositionTableCountsWhatItWrites) {
 
 TEST(MovieSynthesis, EngineTablesReplaceTheReferencePatterns) {
   Bytes withTables =
-      videoTrak(1, 90, 600, 20, {stss({1, 31}), ctts({{1, 40}, {89, 20}}), box("sdtp", {raw({0}), Bytes{0x20}})});
+      videoTrak(1, 90, 600, 20,
+                {table("stss", 2, {1, 31}), table("ctts", 2, {1, 40, 89, 20}), box("sdtp", {raw({0}), Bytes{0x20}})});
   auto reference = parse(box("moov", {mvhd(600, 1), withTables}));
   AtomCreationRequest video = videoRequest(6, 600, 30.0);
   video.syncSamples = std::vector<uint32_t>{1, 4};
@@ -235,7 +241,8 @@ TEST(MovieSynthesis, EngineTablesReplaceTheReferencePatterns) {
 }
 
 TEST(MovieSynthesis, PcmCountsEveryChunkByItsOwnRun) {
-  auto reference = parse(box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20), sowtTrak(2, 48000, 4800, 1024)}));
+  auto reference =
+      parse(box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20), soundTrak(2, "sowt", 48000, 4800, 1024)}));
   AtomCreationRequest audio = audioRequest(5, 1024, 48000, 48000.0);
   audio.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(5, 100, 1));  // a short last chunk
   auto moov = reference->createMoovWithVideoRequest(videoRequest(10, 600, 30.0), audio);
@@ -244,9 +251,9 @@ TEST(MovieSynthesis, PcmCountsEveryChunkByItsOwnRun) {
 
   // twos without runs of its own keeps the reference's table, written with its present entries.
   Bytes truncatedStsc = box("stsc", {raw({0, 3, 1, 2000, 1})});  // announces 3 runs, holds 1
-  Bytes twos = trak(2, 600, 44100, 44100, "soun", smhd(),
-                    box("stbl", {stsd(soundEntry("twos", 1, 44100)), stts(44100, 1), stszConstant(1, 44100),
-                                 truncatedStsc, stco({48})}));
+  Bytes twos = trak(2, 44100, 44100, "soun", smhd(),
+                    box("stbl", {stsd(soundEntry("twos")), stts(44100, 1), stszConstant(1, 44100), truncatedStsc,
+                                 table("stco", 1, {48})}));
   auto reference2 = parse(box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20), twos}));
   ASSERT_TRUE(reference2);
   AtomCreationRequest bare = audioRequest(3, 0, 44100, 44100.0);
