@@ -15,6 +15,15 @@ std::string sharedDir() {
   if (const char* env = std::getenv("QVR_SHARED_DIR"); env && *env) return env;
   return QVR_SHARED_DIR;
 }
+std::string corpusDir() {
+  if (const char* env = std::getenv("QVR_CORPUS_DIR"); env && *env) return env;
+  return sourceDir() + "/../shared/corpus";
+}
+std::string corpusMissing(const std::string& file, const std::string& what) {
+  if (std::filesystem::exists(corpusDir() + "/" + file)) return "";
+  return "camera corpus not found at " + corpusDir() + ": " + what + " with " + file +
+         " skipped (third-party recordings are kept outside the repository)";
+}
 std::string sourceDir() { return QVR_SOURCE_DIR; }
 std::string binaryDir() { return QVR_BINARY_DIR; }
 std::string fixturesDir() {

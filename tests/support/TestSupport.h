@@ -8,6 +8,11 @@ namespace testsupport {
 
 // ../shared next to the checkout: the measurement tools and the corpus.
 std::string sharedDir();
+// Camera recordings kept outside the repository (third-party files): QVR_CORPUS_DIR, else
+// ../shared/corpus next to the checkout.
+std::string corpusDir();
+// Empty when the corpus holds `file`; else why the test that needs it is skipped, for GTEST_SKIP().
+std::string corpusMissing(const std::string& file, const std::string& what);
 std::string sourceDir();
 std::string binaryDir();
 // Standard fixture cases made by make-fixtures (QVR_FIXTURES_DIR, else <build>/fixtures).
