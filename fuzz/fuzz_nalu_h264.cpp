@@ -21,6 +21,22 @@ struct Reference {
   std::unique_ptr<PPS> pps = PPS::initPPSWithBytes(kPps, sizeof kPps);
 };
 
+// What the scan relies on in a unit it accepts: the size is the prefix's value plus its width, a
+// slice has a valid type and its header, an SPS is the reference's.
+void checkAccepted(const NALU* n, const uint8_t* data, uint32_t width, const SPS& sps) {
+  if (!n) return;
+  uint64_t prefix = 0;
+  for (uint32_t i = 0; i < width; ++i) prefix = prefix << 8 | data[i];
+  if (n->nalSize != prefix + width) __builtin_trap();
+  if ((n->NALType == 1 || n->NALType == 5) &&
+      (uint32_t(n->sliceType) > 9 || !dynamic_cast<const SliceHeader*>(n->RBSP.get()))) {
+    __builtin_trap();
+  }
+  if (n->NALType == 7 && dynamic_cast<const SPS&>(*n->RBSP).seq_parameter_set_id != sps.seq_parameter_set_id) {
+    __builtin_trap();
+  }
+}
+
 }  // namespace
 
 // A candidate length-prefixed unit judged the way the scan judges it (a 50-byte window, and the
@@ -31,8 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > UINT32_MAX) return 0;
   const uint32_t n = uint32_t(size);
   for (uint32_t width : {4u, 2u, 1u}) {
-    (void)NALU::initNALUWithBytes(data, n < 50 ? n : 50, width, ref.sps.get(), ref.pps.get());
-    (void)NALU::initNALUWithBytes(data, n, width, ref.sps.get(), ref.pps.get());
+    checkAccepted(NALU::initNALUWithBytes(data, n < 50 ? n : 50, width, ref.sps.get(), ref.pps.get()).get(), data,
+                  width, *ref.sps);
+    checkAccepted(NALU::initNALUWithBytes(data, n, width, ref.sps.get(), ref.pps.get()).get(), data, width, *ref.sps);
   }
   (void)NALU::initNALUWithBytes(data, n, 4, nullptr, nullptr);
   if (n > 4) {
