@@ -1,0 +1,240 @@
+// Sample descriptions and sample tables at the edges real files do not reach: the rules that
+// decide what a damaged or unusual reference yields. Real files' values and byte-exact rewrites
+// are in RealMoviesTest.
+
+#include <gtest/gtest.h>
+
+#include "MovieTreeBuilder.h"
+#include "boxes/AVCDecoderConfigurationRecord.h"
+#include "boxes/AudioSampleDescriptionEntery.h"
+#include "boxes/DecoderConfigDescriptor.h"
+#include "boxes/DecoderSpecifiInfoWrapper.h"
+#include "boxes/EsdsDecoder.h"
+#include "boxes/HVCDecoderConfigurationRecord.h"
+#include "boxes/ObjectDescriptor.h"
+#include "boxes/Stco.h"
+#include "boxes/Stsc.h"
+#include "boxes/Stsd.h"
+#include "boxes/Stss.h"
+#include "boxes/Stts.h"
+#include "boxes/VideoSampleDescriptionEntery.h"
+
+using namespace treebuilder;
+
+namespace {
+
+// An H.264 SPS (Baseline 320x240) and PPS as an encoder stores them.
+const Bytes kSps = {0x67, 0x42, 0xC0, 0x0D, 0xDA, 0x05, 0x07, 0xEC, 0x04, 0x40, 0x00,
+                    0x00, 0x03, 0x00, 0x40, 0x00, 0x00, 0x0F, 0x03, 0xC5, 0x0A, 0xA8};
+const Bytes kPps = {0x68, 0xCE, 0x0F, 0xC8};
+
+Bytes counted(const Bytes& unit) {
+  Bytes b = {uint8_t(unit.size() >> 8), uint8_t(unit.size())};
+  append(b, unit);
+  return b;
+}
+Bytes avcC(uint8_t lengthSizeByte, const std::vector<Bytes>& sps, const std::vector<Bytes>& pps) {
+  Bytes p = {1, 0x42, 0xC0, 0x0D, lengthSizeByte, uint8_t(0xE0 | sps.size())};
+  for (const Bytes& s : sps) append(p, counted(s));
+  p.push_back(uint8_t(pps.size()));
+  for (const Bytes& s : pps) append(p, counted(s));
+  return box("avcC", {p});
+}
+// An "hvcC" whose arrays hold one VPS, one SPS and, when asked, one PPS.
+Bytes hvcC(uint8_t numOfArrays, bool withPps = true) {
+  Bytes p(22, 0);
+  p[0] = 1;
+  p[21] = 0xFC;  // 1-byte length prefixes, which "hvc1" does not follow
+  p.push_back(numOfArrays);
+  for (const Bytes& unit : {Bytes{0x40, 0x01, 0x0C, 0x01, 0xFF, 0xFF}, Bytes{0x42, 0x01, 0x01, 0x01, 0x60, 0x00}}) {
+    append(p, {uint8_t(0x80 | (unit[0] >> 1)), 0, 1});
+    append(p, counted(unit));
+  }
+  if (withPps) append(p, {0xA2, 0, 1, 0, 4, 0x44, 0x01, 0xC1, 0x72});
+  return box("hvcC", {p});
+}
+
+// An ES descriptor payload: a decoder configuration (160 kbit/s max, 128 average) with the
+// given decoder-specific bytes, and an SL configuration.
+Bytes esPayload(const Bytes& decoderSpecificInfo) {
+  Bytes dcd = {0x40, 0x15, 0x00, 0x18, 0x00};
+  append(dcd, raw({160000, 128000}));
+  if (!decoderSpecificInfo.empty()) append(dcd, {5, uint8_t(decoderSpecificInfo.size())});
+  append(dcd, decoderSpecificInfo);
+  Bytes es = {0x00, 0x01, 0x00, 4, uint8_t(dcd.size())};
+  append(es, dcd);
+  append(es, {6, 1, 2});
+  return es;
+}
+Bytes esds(const Bytes& es) { return box("esds", {raw({0}), Bytes{3, uint8_t(es.size())}, es}); }
+
+std::unique_ptr<Stsd> parse(const Bytes& b) { return Stsd::initSTSDWithBytes(b.data(), uint32_t(b.size())); }
+std::unique_ptr<EsdsDecoder> parseEsds(const Bytes& b) {
+  return EsdsDecoder::initESDSWithBytes(b.data(), uint32_t(b.size()));
+}
+
+}  // namespace
+
+TEST(SampleDescription, NaluLengthSizeFollowsTheRecordExceptForHevc) {
+  struct Case {
+    Bytes entry;
+    int32_t length;
+  } cases[] = {
+      {videoEntry("avc1", 16, 16, avcC(0xFF, {kSps}, {kPps})), 4},
+      {videoEntry("avc1", 16, 16, avcC(0xFD, {kSps}, {kPps})), 2},  // only the low two bits count
+      {videoEntry("avc1", 16, 16, {}), 1},                          // no record: a length size of 0 + 1
+      {videoEntry("hvc1", 16, 16, hvcC(3)), 4},                     // always 4, whatever its record says
+  };
+  for (const Case& c : cases) EXPECT_EQ(parse(stsd(c.entry))->avc1NaluSizeLength(), c.length);
+}
+
+TEST(SampleDescription, AvcRecordKeepsTheLastSetAndSkipsSetsThatOverrun) {
+  Bytes other = kSps;
+  other[3] = 0x1E;
+  const Bytes two = avcC(3, {kSps, other}, {});
+  EXPECT_EQ(
+      AVCDecoderConfigurationRecord::initAVCCWithBytes(two.data(), uint32_t(two.size()))->sequenceParameterSetNALUnit,
+      other);
+
+  // The second set claims more bytes than the box has: the first one stays, and no PPS.
+  Bytes cut = avcC(3, {kSps, other}, {kPps});
+  cut.resize(8 + 6 + 2 + kSps.size() + 2 + 4);
+  auto partial = AVCDecoderConfigurationRecord::initAVCCWithBytes(cut.data(), uint32_t(cut.size()));
+  EXPECT_EQ(partial->sequenceParameterSetNALUnit, kSps);
+  EXPECT_EQ(partial->pps, nullptr);
+}
+
+TEST(SampleDescription, ReadingStopsAtTheFirstEntryItCannotTake) {
+  auto mixed = parse(box("stsd", {raw({0, 3}), videoEntry("avc1", 320, 240, avcC(3, {kSps}, {kPps})),
+                                  box("mp4v", {Bytes(80, 0)}), videoEntry("avc1", 640, 480, {})}));
+  EXPECT_EQ(mixed->sampleDescriptionTable.size(), 1u);
+  EXPECT_EQ(mixed->getResolution(), "320x240");
+
+  // An entry running past the box or claiming less than its own header; a count far above what
+  // is there ends with the bytes.
+  Bytes overrun = stsd(soundEntry("sowt"));
+  overrun.pop_back();
+  Bytes zero = stsd(soundEntry("sowt"));
+  std::fill_n(zero.begin() + 16, 4, 0);
+  Bytes many = stsd(soundEntry("twos"));
+  std::fill_n(many.begin() + 12, 4, 0xFF);
+  EXPECT_TRUE(parse(overrun)->sampleDescriptionTable.empty());
+  EXPECT_TRUE(parse(zero)->sampleDescriptionTable.empty());
+  EXPECT_EQ(parse(many)->sampleDescriptionTable.size(), 1u);
+  EXPECT_EQ(parse(many)->codecFormat, 1004);
+}
+
+TEST(SampleDescription, OnlyPcmEntriesOfVersionOneCarryBytesPerFrame) {
+  const Bytes v1 = raw({1, 2, 4, 2});
+  EXPECT_EQ(parse(stsd(soundEntry("sowt", 1, v1)))->getDecoder()->asAudio()->bytesPerFrame, 4u);
+  EXPECT_EQ(parse(stsd(soundEntry("twos", 0, v1)))->getDecoder()->asAudio()->bytesPerFrame, 0u);
+  EXPECT_EQ(parse(stsd(soundEntry("twos", 1, Bytes(v1.begin(), v1.end() - 1))))->getDecoder()->asAudio()->bytesPerFrame,
+            0u);
+}
+
+TEST(Descriptors, LengthsAndOptionalFieldsDecideWhereTheConfigurationIs) {
+  // A decoder-specific payload of 130 bytes needs two length bytes: 0x81 0x02.
+  Bytes dcd = {0x40, 0x15, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 5, 0x81, 0x02};
+  append(dcd, Bytes(130, 0xAB));
+  EXPECT_EQ(DecoderConfigDescriptor::initDecoderConfigDescriptorWithBytes(dcd.data(), uint32_t(dcd.size()))
+                ->decoderSpecificInfo.size(),
+            130u);
+
+  // Dependence, URL (not valid UTF-8) and OCR fields come before the nested descriptors.
+  Bytes es = {0x00, 0x07, 0xE3, 0x01, 0x02, 3, 'a', 0xFF, 'b', 0x03, 0x04};
+  const Bytes rest = esPayload({0x11, 0x90});
+  es.insert(es.end(), rest.begin() + 3, rest.end());
+  auto od = ObjectDescriptor::initObjectDescriptorWithBytes(es.data(), uint32_t(es.size()));
+  EXPECT_EQ(od->URLstring,
+            "a\xEF\xBF\xBD"
+            "b");
+  ASSERT_TRUE(od->decoderConfigDescriptor);
+  EXPECT_EQ(od->decoderConfigDescriptor->avgBitrate, 128000u);
+  // A decoder configuration running past the ES descriptor is left out, the ES descriptor stays.
+  Bytes over = esPayload({0x11, 0x90});
+  over[4] = uint8_t(over.size());
+  EXPECT_EQ(
+      ObjectDescriptor::initObjectDescriptorWithBytes(over.data(), uint32_t(over.size()))->decoderConfigDescriptor,
+      nullptr);
+}
+
+TEST(Descriptors, OnlyWhatIsThereReachesTheAacDecoder) {
+  // Inside a "wave" after a zero-sized "esds" that cannot advance the scan, as QuickTime writes.
+  Bytes wave = box("wave", {box("frma", {text("mp4a")}), box("esds", {}), esds(esPayload({0x12}))});
+  std::fill_n(wave.begin() + 20, 4, 0);
+  auto found = parse(stsd(soundEntry("mp4a", 1, wave)));
+  EXPECT_EQ(found->getAvgAudioBitRate(), 128000u);
+  ASSERT_TRUE(found->decoderSpecificInfo());
+  EXPECT_EQ(found->decoderSpecificInfo()->decoderSpecificInfo.size(), 1u);
+  EXPECT_EQ(parse(stsd(soundEntry("mp4a", 0, esds(esPayload({})))))->decoderSpecificInfo(), nullptr);
+
+  // ES descriptor longer than the box, of the wrong tag, of length 0, or with length bytes
+  // that never end: no object descriptor.
+  const Bytes good = esds(esPayload({0x11, 0x90}));
+  for (auto [at, value] : std::vector<std::pair<size_t, uint8_t>>{{13, uint8_t(good[13] + 1)}, {12, 4}, {13, 0}}) {
+    Bytes b = good;
+    b[at] = value;
+    EXPECT_EQ(parseEsds(b)->objectDesc, nullptr) << at << "=" << int(value);
+  }
+  EXPECT_EQ(parseEsds(box("esds", {raw({0}), Bytes{3, 0x80, 0x80, 0x80}}))->objectDesc, nullptr);
+}
+
+TEST(Descriptors, ZeroSizedVideoChildrenDoNotStallTheScan) {
+  Bytes children = raw({0, 0x61766343, 0, 0x636F6C72});  // zero-sized "avcC" and "colr"
+  append(children, avcC(1, {kSps}, {kPps}));
+  EXPECT_EQ(parse(stsd(videoEntry("avc1", 2, 2, children)))->avc1NaluSizeLength(), 2);
+}
+
+TEST(HevcRecord, FewerThanThreeArraysOrNoArrayCountMeansNoRecord) {
+  const Bytes two = hvcC(2, false);
+  EXPECT_EQ(HVCDecoderConfigurationRecord::initHVCDecoderWithBytes(two.data(), uint32_t(two.size()), 1, 1), nullptr);
+  auto s = parse(stsd(videoEntry("hvc1", 1280, 720, two)));
+  EXPECT_EQ(s->codecFormat, 1005);
+  EXPECT_EQ(s->SPS(), nullptr);
+  EXPECT_EQ(s->VPS(), nullptr);
+  // Thirty bytes end just before the array count.
+  const Bytes three = hvcC(3);
+  EXPECT_EQ(HVCDecoderConfigurationRecord::initHVCDecoderWithBytes(three.data(), 30, 1, 1), nullptr);
+  EXPECT_TRUE(HVCDecoderConfigurationRecord::initHVCDecoderWithBytes(three.data(), 31, 1, 1));
+}
+
+TEST(SampleTables, SyncPatternFollowsTheReferenceIntervalWithinTheTrack) {
+  struct Case {
+    uint32_t samples, interval;
+    std::vector<uint32_t> sync;
+  } cases[] = {
+      {300, 31, {1, 31, 61, 91, 121, 151, 181, 211}},
+      {1, 1, {1}},
+      {10, 2, {1, 2, 3, 4}},
+      {0, 31, {}},
+      {100, 0, {}},
+      {20, 31, {1}},  // 31, 61, ... would point past the 20th sample
+      {31, 31, {1, 31}},
+      {50, 1, {1}},                     // an interval of 1 would name sample 1 over and over
+      {0x80000000u, 0xFFFFFFFFu, {1}},  // large intervals must not wrap around in 32 bits
+  };
+  for (const Case& c : cases) {
+    auto stss = Stss::initSTSSWithSampleCount(c.samples, c.interval);
+    EXPECT_EQ(stss->syncSampleTable, c.sync) << c.samples << "/" << c.interval;
+    EXPECT_EQ(stss->size, 16 + 4 * c.sync.size());
+    EXPECT_EQ(stss->writeableData.size(), stss->size);
+  }
+}
+
+TEST(SampleTables, TruncatedTablesKeepTheirCountButOnlyWholeEntries) {
+  const Bytes stco = table("stco", 10, {100, 200, 300});
+  auto offsets = Stco::initSTCOWithBytes(stco.data(), uint32_t(stco.size()), false);
+  EXPECT_EQ(offsets->numberOfEntries, 10u);
+  EXPECT_EQ(offsets->chunkOffsetTable, (std::vector<uint64_t>{100, 200, 300}));
+
+  const Bytes stsc = table("stsc", 3, {1, 10, 1, 5, 7});
+  auto runs = Stsc::initSTSCWithBytes(stsc.data(), uint32_t(stsc.size()));
+  ASSERT_EQ(runs->SampleToChunkTable.size(), 1u);
+  EXPECT_EQ(runs->SampleToChunkTable[0].samplesPerChunk, 10u);
+
+  const Bytes stts = table("stts", 0xFFFFFFFF, {3, 512, 9});
+  auto times = Stts::initSTTSWithBytes(stts.data(), uint32_t(stts.size()));
+  EXPECT_EQ(times->entries.size(), 1u);
+  EXPECT_EQ(times->getOneSampleDuration(), 512u);
+  EXPECT_EQ(Stts::initSTTSWithBytes(stts.data(), 16)->getOneSampleDuration(), 0u);
+}
