@@ -33,10 +33,10 @@ TEST(ErrorReportText, RandomTextsIdentifiersAndMailPieces) {
   EXPECT_EQ(qvr::randomStringWithLength(-5), "");
   std::string r = qvr::randomStringWithLength(4000);
   ASSERT_EQ(r.size(), 4000u);
-  EXPECT_TRUE(onlyOf(r, kAlphanumerics));
+  EXPECT_EQ(r.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"), std::string::npos);
   for (char edge : std::string("09azAZ")) EXPECT_NE(r.find(edge), std::string::npos) << "the whole alphabet is drawn";
   std::string id = qvr::newReportIdentifier();
-  EXPECT_TRUE(id.size() == 32 && onlyOf(id, "0123456789abcdef")) << id;
+  EXPECT_TRUE(id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos) << id;
   EXPECT_NE(id, qvr::newReportIdentifier());
 
   EXPECT_EQ((qvr::MailSettings{"https://mail.example/", "k", "m"}.sendUrl()), "https://mail.example/v3/mail/send");

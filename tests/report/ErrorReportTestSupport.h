@@ -1,24 +1,77 @@
 #pragma once
-
+// What the report tests stand on: the development account, completions of the storage client, the
+// report's recorded windows and platform, a log capture and a local mail service.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "foundation/Error.h"
 #include "foundation/FileSystem.h"
 #include "foundation/Log.h"
 #include "report/ErrorReport.h"
-#include "report/ReportTestSupport.h"
 #include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
 
 namespace reporttest {
+
+// The emulator's published development account.
+inline const char* kDevKey = "Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw==";
+inline std::string devConnectionString(const std::string& blobEndpoint, const std::string& key = kDevKey) {
+  return "DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=" + key +
+         ";BlobEndpoint=" + blobEndpoint + ";";
+}
+
+using ErrorResult = std::optional<qvr::Error>;
+using ErrorBoolResult = std::pair<ErrorResult, bool>;
+
+// The first completion of a storage operation, the thread it ran on and how often it ran.
+template <typename T>
+struct Completion {
+  struct State {
+    std::mutex mutex;
+    std::promise<T> promise;
+    int calls = 0;
+    std::thread::id thread;
+  };
+  std::shared_ptr<State> state = std::make_shared<State>();
+
+  template <typename... A>
+  std::function<void(A...)> handler() {
+    return [s = state](A... values) {
+      std::lock_guard lock(s->mutex);
+      if (++s->calls > 1) return;
+      s->thread = std::this_thread::get_id();
+      s->promise.set_value(T{std::move(values)...});
+    };
+  }
+  // Empty when the handler did not run within a minute.
+  std::optional<T> wait() {
+    auto f = state->promise.get_future();
+    if (f.wait_for(std::chrono::seconds(60)) != std::future_status::ready) return std::nullopt;
+    return f.get();
+  }
+};
+
+// The outcome of an operation that completes with an error or none; an error of its own when it never completes.
+inline ErrorResult run(const std::function<void(std::function<void(ErrorResult)>)>& operation) {
+  Completion<ErrorResult> done;
+  operation(done.handler<ErrorResult>());
+  return done.wait().value_or(qvr::Error("test", -1, {{"reason", "no completion"}}));
+}
+
+inline int64_t statusOf(const qvr::Error& e) {
+  auto it = e.userInfo.find("HTTP Status Code");
+  return it == e.userInfo.end() ? -1 : it->second.integer().value_or(-1);
+}
 
 // The report's windows as a list of what they were told, in order.
 class RecordingWindows : public ErrorReportDelegate, public qvr::ErrorReportWindowHost {
@@ -42,18 +95,13 @@ class RecordingWindows : public ErrorReportDelegate, public qvr::ErrorReportWind
     std::lock_guard lock(mutex_);
     return events_;
   }
-  std::string lastPage() const {
-    std::string page;
-    for (const auto& e : events())
-      if (e.rfind("page ", 0) == 0) page = e;
-    return page;
-  }
   std::vector<std::string> matching(const std::string& prefix) const {
     std::vector<std::string> out;
     for (const auto& e : events())
       if (e.rfind(prefix, 0) == 0) out.push_back(e);
     return out;
   }
+  std::string lastPage() const { return matching("page ").empty() ? "" : matching("page ").back(); }
 
   // Runs on the upload's thread, as a user's click would race with it.
   std::function<void(double)> onPercentage;
@@ -94,13 +142,12 @@ class LogCapture {
     return lines_;
   }
   size_t count(const std::string& exact) const {
-    size_t n = 0;
-    for (const auto& l : lines()) n += l == exact ? 1 : 0;
-    return n;
+    auto all = lines();
+    return static_cast<size_t>(std::count(all.begin(), all.end(), exact));
   }
-  bool mentions(const std::string& text) const {
+  bool mentions(const std::string& part) const {
     for (const auto& l : lines())
-      if (l.find(text) != std::string::npos) return true;
+      if (l.find(part) != std::string::npos) return true;
     return false;
   }
 
@@ -117,60 +164,35 @@ inline const char* kSupportMailbox = "support@quenda.example";
 inline testsupport::LocalHttpServer::Response acceptMail(const testsupport::LocalHttpServer::Request&) {
   return {202, "", {}};
 }
-
 inline qvr::MailSettings mailSettingsFor(const testsupport::LocalHttpServer& server) {
   return qvr::MailSettings{server.baseUrl(), kMailKey, kSupportMailbox};
 }
-
 inline std::vector<testsupport::LocalHttpServer::Request> mailRequests(const testsupport::LocalHttpServer& server) {
   std::vector<testsupport::LocalHttpServer::Request> out;
   for (auto& r : server.requests())
     if (r.target == "/v3/mail/send") out.push_back(r);
   return out;
 }
-
-// The one plain-text body of a mail request, after checking the document's shape.
-inline std::string mailBodyOf(const testsupport::LocalHttpServer::Request& request, std::string* subject = nullptr,
-                              std::string* sender = nullptr) {
-  auto doc = nlohmann::json::parse(request.body);
-  if (subject) *subject = doc.at("subject").get<std::string>();
-  if (sender) *sender = doc.at("from").at("email").get<std::string>();
-  return doc.at("content").at(0).at("value").get<std::string>();
-}
-
-// Plain character-class checks: std::regex recurses per character and overflows the stack on long texts.
-inline bool onlyOf(const std::string& text, const std::string& alphabet) {
-  return text.find_first_not_of(alphabet) == std::string::npos;
-}
-inline const std::string kAlphanumerics = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-inline bool isReportId(const std::string& id) { return id.size() == 32 && onlyOf(id, "0123456789abcdef"); }
-inline bool isReportSubject(const std::string& subject) {
-  const std::string prefix = "Hollin Video Repair Tool Mac - Error Report x";
-  return subject.size() == prefix.size() + 10 && subject.compare(0, prefix.size(), prefix) == 0 &&
-         onlyOf(subject.substr(prefix.size()), kAlphanumerics);
+inline std::string mailBodyOf(const testsupport::LocalHttpServer::Request& request) {
+  return nlohmann::json::parse(request.body).at("content").at(0).at("value").get<std::string>();
 }
 
 inline std::vector<uint8_t> patternBytes(size_t size, uint8_t seed) {
   std::vector<uint8_t> out(size);
   uint32_t x = 0x9e3779b9u ^ seed;
-  for (auto& b : out) {
-    x = x * 1664525u + 1013904223u;
-    b = static_cast<uint8_t>(x >> 24);
-  }
+  for (auto& b : out) b = static_cast<uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
   return out;
 }
 
-// What each report test stands on: a temporary home, a mail service that accepts all, the platform and windows.
+// A temporary home, a mail service that accepts all, the platform and the windows.
 class ReportFixture : public ::testing::Test {
  protected:
   ReportFixture() : mail(acceptMail), platform(dir.file("Desktop/errorlog.txt")) {}
-
   // A file of pattern bytes in the user's files folder.
   std::string file(const std::string& name, size_t size, uint8_t seed = 1) {
     qvr::fs::createDirectories(dir.path() + "/files");
-    std::string path = dir.path() + "/files/" + name;
-    testsupport::writeFile(path, patternBytes(size, seed));
-    return path;
+    testsupport::writeFile(dir.file("files/" + name), patternBytes(size, seed));
+    return dir.file("files/" + name);
   }
   std::string errorLog() {
     auto bytes = testsupport::readFile(platform.errorLogPath());
