@@ -46,12 +46,4 @@ inline std::vector<Box> boxes(const Bytes& data) {
   return out;
 }
 
-// The first box of the given type met in the walk, as bytes (empty when there is none).
-inline Bytes first(const Bytes& data, const std::string& type) {
-  for (const Box& b : boxes(data)) {
-    if (b.type == type) return Bytes(data.begin() + b.offset, data.begin() + b.offset + b.size);
-  }
-  return {};
-}
-
 }  // namespace boxwalk
