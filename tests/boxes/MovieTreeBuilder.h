@@ -5,16 +5,16 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "BoxWalker.h"
 #include "boxes/AtomCreationRequest.h"
+#include "support/Damage.h"
 
 namespace treebuilder {
 
 using Bytes = std::vector<uint8_t>;
-using boxwalk::be32;
 
 inline void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -132,6 +132,22 @@ inline AtomCreationRequest audioRequest(uint32_t chunks, uint32_t perChunk, uint
   for (uint32_t i = 0; i < chunks; ++i) r.stcoEntries.push_back(1ull << 32 | i);
   r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, perChunk, 1));
   return r;
+}
+
+// The boxes of `bytes` and, depth first, those inside the movie box's containers, at offsets into
+// `bytes`. False when a box runs past its holder or a container's children do not fill it.
+inline bool walk(const Bytes& bytes, std::vector<testsupport::Box>& out, uint64_t base = 0) {
+  static const std::set<std::string> containers = {"moov", "trak", "mdia", "minf", "stbl", "edts", "dinf"};
+  uint64_t end = 0;
+  for (const testsupport::Box& b : testsupport::topLevelBoxes(bytes)) {
+    out.push_back({b.type, base + b.offset, b.size});
+    end = b.offset + b.size;
+    if (end > bytes.size()) return false;
+    if (containers.count(b.type) &&
+        !walk(Bytes(bytes.begin() + long(b.offset) + 8, bytes.begin() + long(end)), out, base + b.offset + 8))
+      return false;
+  }
+  return end == bytes.size();
 }
 
 }  // namespace treebuilder

@@ -96,12 +96,6 @@ TEST(MovieTree, MediaTypeComesFromTheHandlerElseTheMediaHeader) {
   EXPECT_FALSE(Minf::initMINFWithBytes(minf.data(), static_cast<uint32_t>(minf.size())));
   const Bytes mdia = box("mdia", {mdhd(600, 10), hdlr("mhlr", "vide"), minf});
   EXPECT_FALSE(Mdia::initMDIAWithBytes(mdia.data(), static_cast<uint32_t>(mdia.size())));
-  // No media header first: the rest is still read, of type 0.
-  const Bytes headless = box("minf", {dinf(), box("stbl", {})});
-  auto m = Minf::initMINFWithBytes(headless.data(), static_cast<uint32_t>(headless.size()));
-  ASSERT_TRUE(m);
-  EXPECT_EQ(m->minfMediaType, 0);
-  EXPECT_TRUE(m->dinf);
 }
 
 // A table the repair cannot rebuild faithfully (a shadow sync table, a child running past its
@@ -157,7 +151,7 @@ TEST(HeaderBoxes, DamagedHeadersAndReferencesStayWithinTheirBytes) {
   EXPECT_EQ(m->timescale, 600u);
   m->setDuration(10);
   EXPECT_EQ(m->size, 108u);
-  EXPECT_EQ(be32(m->writeableData.data()), 108u);
+  EXPECT_EQ(Bytes(m->writeableData.begin(), m->writeableData.begin() + 4), raw({108}));
 
   // Four billion data references announced and one present; one of size 0 cannot make the walk
   // stand still.
@@ -203,20 +197,13 @@ TEST(CameraMaker, FromMetadataXmlWithoutExpandingEntities) {
       {R"(<NonRealTimeMeta><Device manufacturer="X" modelName="Y"/></NonRealTimeMeta>)", "X", "Y"},
       {R"(<a manufacturer="First"><b manufacturer="Second" modelName="&amp;Co &#x41;"/></a>)", "Second", "&Co A"},
       {R"(<a manufacturer="X"><b></a>)", "", ""},  // not well-formed
-      // External entities are neither fetched nor expanded.
+      // Entities are neither fetched nor expanded, so a small box cannot grow into a huge text.
       {R"(<!DOCTYPE a [<!ENTITY e SYSTEM "file:///etc/passwd">]><a manufacturer="&e;"/>)", "", ""},
+      {R"(<!DOCTYPE a [<!ENTITY e "lol">]><a manufacturer="x&e;y"/>)", "xy", ""},
   };
   for (const Case& c : cases) {
     auto m = meta(c.xml);
     EXPECT_EQ(m->manufacture.value_or(""), c.maker) << c.xml;
     EXPECT_EQ(m->device.value_or(""), c.model) << c.xml;
   }
-  // Nested internal entities are not expanded into the value.
-  std::string laughs = "<!DOCTYPE a [<!ENTITY l0 \"lol\">";
-  for (int i = 1; i < 10; ++i) {
-    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
-    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
-    laughs += "\">";
-  }
-  EXPECT_LT(meta(laughs + "]><a manufacturer=\"x&l9;y\"/>")->manufacture.value_or("").size(), 100u);
 }

@@ -28,29 +28,23 @@ const Bytes kSps = {0x67, 0x42, 0xC0, 0x0D, 0xDA, 0x05, 0x07, 0xEC, 0x04, 0x40, 
                     0x00, 0x03, 0x00, 0x40, 0x00, 0x00, 0x0F, 0x03, 0xC5, 0x0A, 0xA8};
 const Bytes kPps = {0x68, 0xCE, 0x0F, 0xC8};
 
-Bytes counted(const Bytes& unit) {
-  Bytes b = {uint8_t(unit.size() >> 8), uint8_t(unit.size())};
-  append(b, unit);
-  return b;
-}
 Bytes avcC(uint8_t lengthSizeByte, const std::vector<Bytes>& sps, const std::vector<Bytes>& pps) {
   Bytes p = {1, 0x42, 0xC0, 0x0D, lengthSizeByte, uint8_t(0xE0 | sps.size())};
-  for (const Bytes& s : sps) append(p, counted(s));
+  auto add = [&p](const Bytes& unit) {
+    append(p, {uint8_t(unit.size() >> 8), uint8_t(unit.size())});
+    append(p, unit);
+  };
+  for (const Bytes& s : sps) add(s);
   p.push_back(uint8_t(pps.size()));
-  for (const Bytes& s : pps) append(p, counted(s));
+  for (const Bytes& s : pps) add(s);
   return box("avcC", {p});
 }
-// An "hvcC" whose arrays hold one VPS, one SPS and, when asked, one PPS.
-Bytes hvcC(uint8_t numOfArrays, bool withPps = true) {
+// An "hvcC" announcing the given number of arrays (none present) and 1-byte length prefixes,
+// which "hvc1" does not follow.
+Bytes hvcC(uint8_t numOfArrays) {
   Bytes p(22, 0);
-  p[0] = 1;
-  p[21] = 0xFC;  // 1-byte length prefixes, which "hvc1" does not follow
+  p[21] = 0xFC;
   p.push_back(numOfArrays);
-  for (const Bytes& unit : {Bytes{0x40, 0x01, 0x0C, 0x01, 0xFF, 0xFF}, Bytes{0x42, 0x01, 0x01, 0x01, 0x60, 0x00}}) {
-    append(p, {uint8_t(0x80 | (unit[0] >> 1)), 0, 1});
-    append(p, counted(unit));
-  }
-  if (withPps) append(p, {0xA2, 0, 1, 0, 4, 0x44, 0x01, 0xC1, 0x72});
   return box("hvcC", {p});
 }
 
@@ -186,7 +180,7 @@ TEST(Descriptors, ZeroSizedVideoChildrenDoNotStallTheScan) {
 }
 
 TEST(HevcRecord, FewerThanThreeArraysOrNoArrayCountMeansNoRecord) {
-  const Bytes two = hvcC(2, false);
+  const Bytes two = hvcC(2);
   EXPECT_EQ(HVCDecoderConfigurationRecord::initHVCDecoderWithBytes(two.data(), uint32_t(two.size()), 1, 1), nullptr);
   auto s = parse(stsd(videoEntry("hvc1", 1280, 720, two)));
   EXPECT_EQ(s->codecFormat, 1005);

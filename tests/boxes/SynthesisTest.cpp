@@ -35,8 +35,8 @@ struct Written {
 Written written(const Moov& moov) {
   const Bytes data = moov.convertSelfToData();
   EXPECT_EQ(data.size(), moov.size);
-  std::vector<boxwalk::Box> boxes;
-  EXPECT_TRUE(boxwalk::walk(data.data(), 0, data.size(), boxes));
+  std::vector<testsupport::Box> boxes;
+  EXPECT_TRUE(walk(data, boxes));
   Written w{{}, parse(data)};
   for (const auto& b : boxes) w.types.push_back(b.type);
   EXPECT_TRUE(w.moov);
