@@ -53,11 +53,14 @@ Ceiling ceiling(const std::vector<Packet>& video, const std::vector<Packet>& aud
 
 struct Expect {
   bool audioOutsideVideo = false;  // also the audio before the first, after the last or next to lost video
-  size_t foreignFrames = 0;        // decoded frames that are not the recording's, when nothing was lost
+  size_t foreign = 0;              // frames and samples that are not the recording's, beyond one per lost range
+  // Known gaps of the engine, measured so that they cannot grow unseen:
+  size_t missingFrames = 0, missingAudio = 0;  // of the ceiling
+  bool cleanDecode = true;                     // no decode error when nothing was lost, else decoding runs to the end
 };
-// The repair reaches its ceiling: every frame of the ceiling bit-exact and in display order;
-// recovered samples in the recording's decoding and display order, with its sync samples; the
-// audio of the ceiling present; no foreign frame and no decode error when nothing was destroyed.
+// The repair reaches its ceiling: every frame of the ceiling bit-exact and in display order, its
+// samples in the recording's decoding and display order with its sync samples, the audio of the
+// ceiling present; no foreign frame and no decode error when nothing was destroyed.
 void expectReachesCeiling(const std::string& original, const std::string& repaired, const std::vector<Range>& destroyed,
                           const Expect& expect = {});
 
