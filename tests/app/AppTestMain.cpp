@@ -6,20 +6,19 @@
 #include <string>
 
 // One application object for every test of this executable, headless unless a display is
-// asked for; the working and runtime folders point into a scratch folder so that tests never
-// touch the user's own.
+// asked for; home, configuration, cache and runtime folders point into a scratch folder so
+// that tests never touch, nor read, the user's own.
 int main(int argc, char** argv) {
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   char pattern[] = "/tmp/qvr-app-tests-XXXXXX";
-  const char* scratch = mkdtemp(pattern);
-  if (!scratch) return 2;
-  const std::string root = scratch;
-  std::filesystem::create_directories(root + "/cache");
-  std::filesystem::create_directories(root + "/runtime");
-  std::filesystem::permissions(root + "/runtime", std::filesystem::perms::owner_all);
-  setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
-
+  if (!mkdtemp(pattern)) return 2;
+  const std::string root = pattern;
+  for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+    const std::string folder = root + "/" + variable;
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    setenv(variable, folder.c_str(), 1);
+  }
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   const int status = RUN_ALL_TESTS();

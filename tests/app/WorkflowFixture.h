@@ -7,7 +7,9 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "app/gui/Interface.h"
 #include "app/gui/Quenda_Video_Repair_AppDelegate.h"
+#include "foundation/FileSystem.h"
 #include "support/TestSupport.h"
 
 namespace apptest {
@@ -15,14 +17,12 @@ namespace apptest {
 // A started application over a scripted desktop, its working folder in a scratch folder.
 class WorkflowTest : public ::testing::Test {
  protected:
-  void SetUp() override { platform.working = work.path(); }
+  void SetUp() override { desktop.working = work.path(); }
   void TearDown() override { controller.reset(); }
 
   static qvr::AppInfo testInfo() {
     qvr::AppInfo info;
-    info.bundleIdentifier = "com.example.repair-test";
     info.helpLink = "https://help.example/guide";
-    info.faqAddress = "https://help.example/faq";
     info.supportAddress = "https://help.example/support";
     return info;
   }
@@ -31,18 +31,20 @@ class WorkflowTest : public ::testing::Test {
   qvr::EngineFactory scripted(JobScript movScript, JobScript aviScript = completingJob(), bool aviValid = true) {
     qvr::EngineFactory factory;
     factory.makeMovEngine = [this, movScript] {
-      ++movMade;
-      return std::unique_ptr<qvr::MovEngine>(std::make_unique<ScriptedMovEngine>(job, movScript));
+      ++made;
+      return std::unique_ptr<qvr::MovEngine>(std::make_unique<ScriptedEngine>(job, movScript));
     };
     factory.makeAviEngine = [this, aviScript, aviValid] {
-      ++aviMade;
-      return std::unique_ptr<qvr::AviEngine>(std::make_unique<ScriptedAviEngine>(job, aviScript, aviValid));
+      ++made;
+      return std::unique_ptr<qvr::AviEngine>(std::make_unique<ScriptedEngine>(job, aviScript, aviValid));
     };
     return factory;
   }
 
-  bool launch(qvr::EngineFactory engines) {
-    controller = std::make_unique<Quenda_Video_Repair_AppDelegate>(platform, std::move(engines), testInfo());
+  bool launch(qvr::EngineFactory engines, qvr::AppInfo info = testInfo()) {
+    controller.reset();
+    controller = std::make_unique<Quenda_Video_Repair_AppDelegate>(desktop, std::move(engines), std::move(info));
+    controller->setDesktopServices(&desktop);
     if (!controller->applicationWillFinishLaunching()) return false;
     controller->applicationDidFinishLaunching();
     return true;
@@ -61,26 +63,30 @@ class WorkflowTest : public ::testing::Test {
     return controller->ui().tabview->currentWidget() == controller->ui().page(identifier);
   }
 
+  std::string movieIn(const std::string& name) {
+    writeStandIn(work.file(name), 4096);
+    return work.file(name);
+  }
   // Chooses `path` through the browse button's panel.
   void chooseDamaged(const std::string& path) {
-    platform.panelAnswers.push_back(path);
+    desktop.panelAnswers.push_back(path);
     click("browsebutton");
   }
-  void chooseReference(const std::string& path) {
-    platform.panelAnswers.push_back(path);
-    click("selectRefFileBtn");
+  // Chooses a stand-in movie and presses the repair button of its screen.
+  void startRepair(const std::string& name) {
+    chooseDamaged(movieIn(name));
+    click(qvr::fs::extensionLower(name) == "avi" ? "repairbutton" : "refTabRepairBtn");
   }
-  std::string movieIn(const std::string& name, size_t bytes = 4096) {
-    const std::string path = work.file(name);
-    writeStandIn(path, bytes);
-    return path;
+  bool repaired() const { return onPage(qvr::tabs::kDetails); }
+  void repairStandIn(const std::string& name) {
+    startRepair(name);
+    ASSERT_TRUE(waitUntil([&] { return repaired(); }));
   }
 
   testsupport::TempDir work;
-  ScriptedPlatform platform;
+  ScriptedDesktop desktop;
   std::shared_ptr<ScriptedJobState> job = std::make_shared<ScriptedJobState>();
-  int movMade = 0;
-  int aviMade = 0;
+  int made = 0;  // engines
   std::unique_ptr<Quenda_Video_Repair_AppDelegate> controller;
 };
 

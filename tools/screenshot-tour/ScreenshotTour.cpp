@@ -108,13 +108,13 @@ int main(int argc, char** argv) {
   qvr::EngineFactory engines;
   engines.makeMovEngine = [&]() -> std::unique_ptr<qvr::MovEngine> {
     if (mode == Mode::Real) return real.makeMovEngine();
-    return std::make_unique<apptest::ScriptedMovEngine>(
-        state, mode == Mode::Endless ? apptest::endlessJob(false) : apptest::failingJob(102));
+    return std::make_unique<apptest::ScriptedEngine>(
+        state, mode == Mode::Endless ? apptest::endlessJob() : apptest::failingJob(102));
   };
   engines.makeAviEngine = [&]() -> std::unique_ptr<qvr::AviEngine> {
     if (mode == Mode::Real) return real.makeAviEngine();
-    return std::make_unique<apptest::ScriptedAviEngine>(
-        state, mode == Mode::Endless ? apptest::endlessJob(false) : apptest::failingJob(107), true);
+    return std::make_unique<apptest::ScriptedEngine>(
+        state, mode == Mode::Endless ? apptest::endlessJob() : apptest::failingJob(107));
   };
 
   TourPlatform platform;
