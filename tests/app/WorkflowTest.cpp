@@ -79,7 +79,7 @@ TEST_F(Workflow, RepairShowsTheFactsOfTheResultAndTheStartClearsThemForTheNext) 
 
 // A job that runs until stopped, through the controller's MOV and AVI branches alike.
 class PauseAndStop : public WorkflowTest, public ::testing::WithParamInterface<const char*> {};
-INSTANTIATE_TEST_SUITE_P(Kinds, PauseAndStop, ::testing::Values("mp4"),
+INSTANTIATE_TEST_SUITE_P(Kinds, PauseAndStop, ::testing::Values("mp4", "avi"),
                          [](const auto& kind) { return std::string(kind.param); });
 
 TEST_P(PauseAndStop, PauseFreezesBusyRefusesAndAStopLeavesNoFileNoErrorAndNoResult) {
@@ -130,9 +130,16 @@ TEST_F(Workflow, EveryKindOfFailureEndsInCouldNotRepair) {
   const JobScript nothingWritten = [](RepairFileDelegate& delegate, ScriptedJobState&, const std::string&) {
     delegate.repairFileDidComplete();
   };
+  // An engine missing from the build: its maker is absent or makes nothing.
+  qvr::EngineFactory noMov = scripted(completingJob());
+  noMov.makeMovEngine = [] { return std::unique_ptr<qvr::MovEngine>(); };
+  qvr::EngineFactory noAvi = scripted(completingJob());
+  noAvi.makeAviEngine = nullptr;
   const std::tuple<const char*, qvr::EngineFactory, const char*> cases[] = {
       {"engine failure", scripted(failingJob(101)), "a.mp4"},
-      {"completion without a file", scripted(nothingWritten), "a.mp4"}};
+      {"completion without a file", scripted(nothingWritten), "a.mp4"},
+      {"no MOV engine", noMov, "a.mp4"},
+      {"no AVI engine", noAvi, "a.avi"}};
   for (const auto& [what, engines, movie] : cases) {
     SCOPED_TRACE(what);
     ASSERT_TRUE(launch(engines));
