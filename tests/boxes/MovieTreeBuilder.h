@@ -1,7 +1,10 @@
 #pragma once
 
-// Builds small movie boxes byte by byte for the box model's tests: each helper returns the
-// serialised box, so a test reads like the tree it describes.
+// The box model's test kit: its headers, small movie boxes built byte by byte (each helper
+// returns the serialised box, so a test reads like the tree it describes), the engine's kind of
+// requests, and a walk over written boxes.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <initializer_list>
@@ -9,7 +12,32 @@
 #include <string>
 #include <vector>
 
+#include "boxes/AVCDecoderConfigurationRecord.h"
 #include "boxes/AtomCreationRequest.h"
+#include "boxes/AudioSampleDescriptionEntery.h"
+#include "boxes/Ctts.h"
+#include "boxes/DecoderConfigDescriptor.h"
+#include "boxes/DecoderSpecifiInfoWrapper.h"
+#include "boxes/Dref.h"
+#include "boxes/Edts.h"
+#include "boxes/EsdsDecoder.h"
+#include "boxes/HVCDecoderConfigurationRecord.h"
+#include "boxes/Mdhd.h"
+#include "boxes/Mdia.h"
+#include "boxes/Minf.h"
+#include "boxes/Moov.h"
+#include "boxes/Mvhd.h"
+#include "boxes/ObjectDescriptor.h"
+#include "boxes/Sdtp.h"
+#include "boxes/Stbl.h"
+#include "boxes/Stco.h"
+#include "boxes/Stsc.h"
+#include "boxes/Stsd.h"
+#include "boxes/Stss.h"
+#include "boxes/Stsz.h"
+#include "boxes/Stts.h"
+#include "boxes/Tkhd.h"
+#include "boxes/VideoSampleDescriptionEntery.h"
 #include "support/Damage.h"
 
 namespace treebuilder {
@@ -132,6 +160,10 @@ inline AtomCreationRequest audioRequest(uint32_t chunks, uint32_t perChunk, uint
   for (uint32_t i = 0; i < chunks; ++i) r.stcoEntries.push_back(1ull << 32 | i);
   r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, perChunk, 1));
   return r;
+}
+
+inline std::unique_ptr<Moov> parseMoov(const Bytes& b) {
+  return Moov::initMOOVWithData(b.data(), static_cast<uint32_t>(b.size()));
 }
 
 // The boxes of `bytes` and, depth first, those inside the movie box's containers, at offsets into

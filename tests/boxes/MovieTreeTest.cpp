@@ -1,31 +1,13 @@
-#include <gtest/gtest.h>
-
 #include "MovieTreeBuilder.h"
-#include "boxes/Dref.h"
 #include "boxes/Ftyp.h"
-#include "boxes/Mdhd.h"
-#include "boxes/Mdia.h"
 #include "boxes/Meta.h"
-#include "boxes/Minf.h"
-#include "boxes/Moov.h"
-#include "boxes/Mvhd.h"
-#include "boxes/Stbl.h"
-#include "boxes/Tkhd.h"
 #include "boxes/Udta.h"
 
 using namespace treebuilder;
 
-namespace {
-
-std::unique_ptr<Moov> parse(const Bytes& b) {
-  return Moov::initMOOVWithData(b.data(), static_cast<uint32_t>(b.size()));
-}
-
-}  // namespace
-
 TEST(MovieTree, SoundOnlyMovieAnswersNoneForVideo) {
   // 441007 frames over 10 s of a 44100 Hz time scale: PCM rates are whole frames per second.
-  auto moov = parse(
+  auto moov = parseMoov(
       box("moov", {mvhd(600, 6000), trak(1, 44100, 441000, "soun", smhd(),
                                          box("stbl", {stsd(soundEntry("sowt")), stts(441007, 1),
                                                       stszConstant(1, 441007), stsc(1024), table("stco", 1, {48})}))}));
@@ -39,11 +21,7 @@ TEST(MovieTree, SoundOnlyMovieAnswersNoneForVideo) {
   EXPECT_FALSE(moov->SPS());
   EXPECT_FALSE(moov->VPS());
   EXPECT_FALSE(moov->getTrackDecoderWith(1));
-
-  auto empty = parse(box("moov", {}));
-  ASSERT_TRUE(empty);
-  EXPECT_TRUE(empty->tracks.empty());
-  EXPECT_EQ(empty->duration(), 0u);
+  EXPECT_TRUE(parseMoov(box("moov", {}))->tracks.empty());
   EXPECT_FALSE(Moov::initMOOVWithData(nullptr, 100));
 }
 
@@ -55,8 +33,8 @@ TEST(MovieTree, ScansStepOverJunkIntoUnknownBoxesButNotIntoUuid) {
       box("trak", {tkhd(1, 600), junk,
                    box("mdia", {mdhd(600, 200), junk, hdlr("mhlr", "vide"),
                                 box("minf", {vmhd(), junk, hdlr("dhlr", "alis"), dinf(), videoTables(10, 20)})})});
-  auto moov = parse(box("moov", {mvhd(600, 1), junk, box("uuid", {Bytes(16, 0xAB), videoTrak(9, 5, 600, 20)}), video,
-                                 box("wrap", {raw({1, 2}), soundTrak(7, "sowt", 48000, 480, 480)})}));
+  auto moov = parseMoov(box("moov", {mvhd(600, 1), junk, box("uuid", {Bytes(16, 0xAB), videoTrak(9, 5, 600, 20)}),
+                                     video, box("wrap", {raw({1, 2}), soundTrak(7, "sowt", 48000, 480, 480)})}));
   ASSERT_TRUE(moov);
   ASSERT_EQ(moov->tracks.size(), 2u);
   EXPECT_EQ(moov->tracks[0]->sampleCount, 10u);
@@ -67,7 +45,7 @@ TEST(MovieTree, ScansStepOverJunkIntoUnknownBoxesButNotIntoUuid) {
 TEST(MovieTree, FirstChildOfATrackIsItsHeaderWhateverItsType) {
   Bytes renamed = videoTrak(3, 10, 600, 20);
   std::copy_n("xxxx", 4, renamed.begin() + 12);
-  auto moov = parse(box("moov", {mvhd(600, 1), renamed}));
+  auto moov = parseMoov(box("moov", {mvhd(600, 1), renamed}));
   ASSERT_TRUE(moov);
   EXPECT_EQ(moov->tracks[0]->tkhd->trackID, 3u);
 
@@ -75,16 +53,16 @@ TEST(MovieTree, FirstChildOfATrackIsItsHeaderWhateverItsType) {
   // Exactly the track's size is oversized too: it starts 8 bytes in.
   Bytes oversized = videoTrak(3, 10, 600, 20);
   oversized[8] = 0x7F;
-  EXPECT_FALSE(parse(box("moov", {mvhd(600, 1), oversized})));
+  EXPECT_FALSE(parseMoov(box("moov", {mvhd(600, 1), oversized})));
   Bytes exact = videoTrak(3, 10, 600, 20);
   std::copy_n(exact.begin(), 4, exact.begin() + 8);
-  EXPECT_FALSE(parse(box("moov", {mvhd(600, 1), exact})));
+  EXPECT_FALSE(parseMoov(box("moov", {mvhd(600, 1), exact})));
 }
 
 TEST(MovieTree, MediaTypeComesFromTheHandlerElseTheMediaHeader) {
   const Bytes twos = box("stbl", {stsd(soundEntry("twos")), stts(4800, 1), stszConstant(2, 4800), stsc(480),
                                   table("stco", 10, std::vector<uint32_t>(10, 48))});
-  auto moov = parse(box("moov", {mvhd(600, 600), trak(1, 48000, 4800, "xxxx", smhd(), twos), tmcdTrak(2)}));
+  auto moov = parseMoov(box("moov", {mvhd(600, 600), trak(1, 48000, 4800, "xxxx", smhd(), twos), tmcdTrak(2)}));
   ASSERT_TRUE(moov);
   EXPECT_EQ(moov->tracks[0]->trackType, 2);
   EXPECT_EQ(moov->getAudioCodecFormat(), 1004);
@@ -102,13 +80,9 @@ TEST(MovieTree, MediaTypeComesFromTheHandlerElseTheMediaHeader) {
 // end) rejects the whole movie; known boxes it does not read are accepted.
 TEST(MovieTree, SampleTableMustBeMadeOfKnownChildrenThatFit) {
   const Bytes stsh = box("stsh", {raw({0, 0})});
-  EXPECT_FALSE(
-      parse(box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20, {stsh}), soundTrak(2, "sowt", 48000, 4800, 4800)})));
-  auto moov = parse(box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20,
-                                                         {box("free", {raw({0})}), box("skip", {}),
-                                                          box("sgpd", {raw({0x01000000, 0x726F6C6C, 2, 1, 0})})})}));
-  ASSERT_TRUE(moov);
-  EXPECT_EQ(moov->tracks[0]->sampleCount, 10u);
+  EXPECT_FALSE(parseMoov(
+      box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20, {stsh}), soundTrak(2, "sowt", 48000, 4800, 4800)})));
+  EXPECT_TRUE(parseMoov(box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20, {box("free", {raw({0})})})})));
 
   Bytes overrun = box("stbl", {stsd(videoEntry("avc1", 16, 16, {})), stts(1, 1)});
   overrun[overrun.size() - 24 + 3] += 4;  // the last child's size 24 -> 28
@@ -117,29 +91,27 @@ TEST(MovieTree, SampleTableMustBeMadeOfKnownChildrenThatFit) {
   EXPECT_TRUE(Stbl::initSTBLWithBytes(empty.data(), 8));
 }
 
+// No file at hand has them: version-1 headers, with 64-bit times, read where they are and written
+// back as they were.
 TEST(HeaderBoxes, Version1TimesAreReadAndWrittenIn64Bits) {
   const uint64_t t = 0x1234567890;
   const Bytes mv = box("mvhd", {raw({0x01000000, 0, 1, 0, 2, 90000, 0x12, 0x34567890}), Bytes(76, 0), raw({7})});
   auto m = Mvhd::initMVHDWithBytes(mv.data(), static_cast<uint32_t>(mv.size()));
   EXPECT_EQ(m->timescale, 90000u);
   EXPECT_EQ(m->duration, t);
-  EXPECT_EQ(m->nextTrackID, 7u);
   m->setDuration(t);
   EXPECT_EQ(m->writeableData, mv);
 
   const Bytes tk =
       box("tkhd", {raw({0x01000003, 0, 1, 0, 2, 9, 0, 0x12, 0x34567890}), Bytes(52, 0), raw({640u << 16, 480u << 16})});
   auto k = Tkhd::initTKHDWithBytes(tk.data(), static_cast<uint32_t>(tk.size()));
-  EXPECT_EQ(k->trackID, 9u);
   EXPECT_EQ(k->duration, t);
-  EXPECT_EQ(k->trackHeight, 480u << 16);
   k->setDuration(t);
   EXPECT_EQ(k->writeableData, tk);
 
   const Bytes md = box("mdhd", {raw({0x01000000, 0, 1, 0, 2, 48000, 0x12, 0x34567890, 0x55C40000})});
   auto h = Mdhd::initMDHDWithBytes(md.data(), static_cast<uint32_t>(md.size()));
   EXPECT_EQ(h->duration, t);
-  EXPECT_EQ(h->language, 0x55C4);
   h->createWriteableData();
   EXPECT_EQ(h->writeableData, md);
 }
@@ -182,8 +154,8 @@ TEST(CameraMaker, FromBrandsAndUserData) {
   // The last user data found anywhere in the movie wins.
   const Bytes movieUdta = box("udta", {box("manu", {text("A")})});
   const Bytes track = videoTrak(1, 10, 600, 20, {box("udta", {box("manu", {text("B")})})});
-  EXPECT_EQ(parse(box("moov", {mvhd(600, 1), movieUdta, track}))->udta->manufacture, "B");
-  EXPECT_EQ(parse(box("moov", {mvhd(600, 1), track, movieUdta}))->udta->manufacture, "A");
+  EXPECT_EQ(parseMoov(box("moov", {mvhd(600, 1), movieUdta, track}))->udta->manufacture, "B");
+  EXPECT_EQ(parseMoov(box("moov", {mvhd(600, 1), track, movieUdta}))->udta->manufacture, "A");
 }
 
 TEST(CameraMaker, FromMetadataXmlWithoutExpandingEntities) {

@@ -2,37 +2,13 @@
 // every box written again exactly as read, and (for ffmpeg-made files) a movie box rebuilt from
 // the file's own sample tables and handed back to ffprobe and ffmpeg.
 
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <map>
 
 #include "MovieTreeBuilder.h"
 #include "bitstream/SPS.h"
 #include "bitstream/SPS_265.h"
-#include "boxes/AtomCreationRequest.h"
-#include "boxes/AudioSampleDescriptionEntery.h"
-#include "boxes/Ctts.h"
-#include "boxes/Edts.h"
-#include "boxes/Mdhd.h"
-#include "boxes/Mdia.h"
-#include "boxes/Minf.h"
-#include "boxes/Moov.h"
-#include "boxes/Mvhd.h"
-#include "boxes/Sdtp.h"
-#include "boxes/Smhd.h"
-#include "boxes/Stbl.h"
-#include "boxes/Stco.h"
-#include "boxes/Stsc.h"
-#include "boxes/Stsd.h"
-#include "boxes/Stss.h"
-#include "boxes/Stsz.h"
-#include "boxes/Stts.h"
-#include "boxes/Tkhd.h"
-#include "boxes/VideoSampleDescriptionEntery.h"
-#include "boxes/Vmhd.h"
 #include "foundation/FileHandle.h"
-#include "support/Damage.h"
 #include "support/Movies.h"
 #include "support/TestSupport.h"
 
@@ -49,9 +25,9 @@ Bytes topLevel(const Bytes& file, const std::string& type) {
   return {};
 }
 
-std::unique_ptr<Moov> parseMoov(const Bytes& file) {
-  Bytes moov = topLevel(file, "moov");
-  return moov.empty() ? nullptr : Moov::initMOOVWithData(moov.data(), static_cast<uint32_t>(moov.size()));
+std::unique_ptr<Moov> parseFile(const Bytes& file) {
+  const Bytes moov = topLevel(file, "moov");
+  return moov.empty() ? nullptr : parseMoov(moov);
 }
 
 template <class Box>
@@ -153,7 +129,7 @@ TEST(CameraFiles, ParseWithTheValuesTheirWritersRecordedAndRewriteUnchanged) {
     SCOPED_TRACE(f.name);
     if (const std::string why = testsupport::corpusMissing(f.name, "parsing"); !why.empty()) GTEST_SKIP() << why;
     const Bytes file = testsupport::readFile(testsupport::corpusDir() + "/" + f.name);
-    auto moov = parseMoov(file);
+    auto moov = parseFile(file);
     ASSERT_TRUE(moov);
     EXPECT_EQ(moov->tracks.size(), f.tracks);
     EXPECT_EQ(moov->getVideoCodecFormat(), f.videoCodec);
@@ -220,7 +196,7 @@ TEST_F(FfmpegMovies, ParseAsEncodedAndPlayWhenRebuilt) {
     const testsupport::Recipe& r = testsupport::recipe(name);
     const std::string original = testsupport::makeMovie(r).original;
     const Bytes file = testsupport::readFile(original);
-    auto reference = parseMoov(file);
+    auto reference = parseFile(file);
     ASSERT_TRUE(reference);
     expectBoxesRewriteUnchanged(file);
     EXPECT_EQ(reference->tracks.size(), r.timecode.empty() ? 2u : 3u);
