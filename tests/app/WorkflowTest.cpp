@@ -10,6 +10,7 @@
 #include "WorkflowFixture.h"
 #include "app/gui/CheckBtn.h"
 #include "report/ErrorReportText.h"
+#include "support/Damage.h"
 
 namespace apptest {
 namespace {
@@ -277,28 +278,27 @@ TEST_F(ErrorReport, ClosingTheFormGoesHomeUnlessARepairedFileIsShown) {
   EXPECT_TRUE(repaired() && qvr::fs::fileExists(controller->repairedFilePath()));
 }
 
-// The workflow over the engines of this build and small standard fixtures.
+// The workflow over the engines of this build and standard damaged recordings.
 class RealEngines : public WorkflowTest {
  protected:
   void SetUp() override {
     WorkflowTest::SetUp();
     ASSERT_TRUE(launch(qvr::EngineFactory::realEngines()));
   }
-  std::string fixture(const std::string& relative) {
-    const std::string path = testsupport::fixturesDir() + "/" + relative;
-    EXPECT_TRUE(qvr::fs::isReadableFile(path)) << "missing fixture " << path;
-    return path;
+  testsupport::MadeCase made(const char* name) {
+    return testsupport::makeCase(testsupport::standardCase(name), work.file("case"));
   }
   bool finished() const { return repaired() || visible("couldntRepair"); }
 };
 
 TEST_F(RealEngines, DamagedMp4IsFirstItsOwnReferenceThenRepairedWithAChosenOne) {
-  chooseDamaged(fixture("h264_aac_mp4/damaged.mp4"));
+  const testsupport::MadeCase mp4 = made("h264_aac_mp4");
+  chooseDamaged(mp4.damaged);
   click("refTabRepairBtn");
   // Cut off before its movie box, the file cannot describe itself.
   ASSERT_TRUE(waitUntil([&] { return visible("selectRefFileBtn") || visible("couldntRepair"); }));
   ASSERT_TRUE(visible("selectRefFileBtn"));
-  desktop.panelAnswers.push_back(fixture("h264_aac_mp4/reference.mp4"));
+  desktop.panelAnswers.push_back(mp4.reference);
   click("selectRefFileBtn");
   click("refTabRepairBtn");
   ASSERT_TRUE(waitUntil([&] { return finished(); }, 300000));
@@ -310,7 +310,7 @@ TEST_F(RealEngines, DamagedMp4IsFirstItsOwnReferenceThenRepairedWithAChosenOne) 
 }
 
 TEST_F(RealEngines, DamagedAviIsRepairedWithoutAReference) {
-  chooseDamaged(fixture("avi_mpeg4_pcm/damaged.avi"));
+  chooseDamaged(made("avi_mpeg4_pcm").damaged);
   click("repairbutton");
   ASSERT_TRUE(waitUntil([&] { return finished(); }, 300000));
   ASSERT_TRUE(repaired());
