@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         standard("h264_aac_mp4"), standard("h264_aac_mov_zeroed"),
         standard("h264_aac_junk", "AVC1", {.cleanDecode = false},
-                 "random bytes taken for AAC frames decode as 26 channels, which stops ffmpeg"),
+                 "random bytes next to the junk are taken for AAC frames; one decodes as 26 channels and stops ffmpeg"),
         standard("h264_baseline_multislice"), standard("h264_baseline_multislice_aac"), standard("h264_sowt_mov"),
         standard("h264_twos_mov"), standard("h264_aac_tmcd_mov"),
         standard("h264_sowt_tmcd_mov", "AVC1", {.missingAudio = 103},
@@ -132,8 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
             "AVC1",
             {.audioOutsideVideo = true, .missingAudio = 54, .cleanDecode = false},
             false,
-            "the first AAC packet, before the first video chunk, takes in 17 bytes of the file head (decode errors), "
-            "and the audio after the last video chunk is not searched"},
+            "the first AAC packet, ahead of all video, takes in the 17 bytes in front of it (the free box and the "
+            "media data header) and fails to decode; the audio after the last video chunk is not searched"},
         // With three slices a picture the cut falls into the last unit of a run; in the 1080p movie
         // every picture is a chunk of its own, so the cut picture is a lone unit that only its
         // order count vouches for.
@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Corpus, Repairs,
     ::testing::Values(camera("gopro_hero7_HD7.mp4", "AVC1", kNoMovieBox, "corpus/gopro_max_heromode_H19.mp4",
-                             {.foreign = 6, .missingFrames = 10, .missingAudio = 5, .cleanDecode = false},
+                             {.foreign = 6, .missingFrames = 10, .missingAudio = 4, .cleanDecode = false},
                              "a metadata chunk (gpmd) in front of a keyframe is cut into the picture: two foreign "
                              "samples, the rest of that group of pictures and a few audio packets lost"),
                       camera("iphone6_gps.mov", "AVC1", kNoMovieBox),
@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                       camera("apple_hevc_main10_moovfirst.mp4", "HVC1", kMovieBoxTakenOut),
                       camera("android14_hevc_hlg10_moovfirst.mp4", "HVC1", kMovieBoxTakenOut),
                       camera("iphone14pro_dolbyvision_hevc.mov", "HVC1", kMovieBoxTakenOut),
-                      // The still picture of the second H.265 track lies among the movie's pictures, and
-                      // comes back without its parameter sets.
+                      // The still picture of the second H.265 track lies among the movie's pictures and is
+                      // taken in with them: two samples and a frame that are not the movie's.
                       camera("pixel_motionphoto_2hevc.mp4", "HVC1", kMovieBoxTakenOut, "", {.foreign = 2})),
     [](const auto& info) { return info.param.name; });
 
