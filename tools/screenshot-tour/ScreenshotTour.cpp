@@ -1,5 +1,6 @@
 // Walks the application through every screen and dialog with the bundled sample movies and
 // writes one PNG per screen: app_screenshot_tour OUTDIR [SAMPLES_DIR]
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
@@ -213,7 +214,16 @@ int main(int argc, char** argv) {
   controller.repair(nullptr);
   expect(apptest::waitUntil([&] { return ui.couldntRepair->isVisible(); }), "could-not-repair dialog");
   save(window, out, "11-could-not-repair");
-  controller.couldntRepairOk(nullptr);
+  // The error report from there: its form, then the message an empty form gets.
+  ui.shareBtn->click();
+  save(window, out, "11a-error-report-form");
+  auto button = [&](const char* name) { return window->findChild<QAbstractButton*>(name); };
+  button("submitErrorReportBtn")->click();
+  expect(apptest::waitUntil([&] { return controller.errorReport()->errorUploadWindow()->isVisible(); }, 5000),
+         "error report message");
+  save(window, out, "11b-error-report-message");
+  button("errorUploadCloseBtn")->click();
+  button("closeErrorReportBtn")->click();
 
   mode = Mode::Real;
   platform.answers = {notAMovie};
