@@ -35,6 +35,10 @@ Bytes made(std::unique_ptr<Box> box) {
   box->createWriteableData();
   return box->writeableData;
 }
+Bytes made(std::unique_ptr<Stsc> box) {
+  box->asignWritableData();
+  return box->writeableData;
+}
 
 // Every box of the movie box the repair reads, parsed and written again, gives back the bytes
 // it came from.
@@ -52,14 +56,9 @@ void expectBoxesRewriteUnchanged(const Bytes& file) {
       {"stsz", [](auto p, auto n) { return made(Stsz::initSTSZWithBytes(p, n)); }},
       {"stco", [](auto p, auto n) { return made(Stco::initSTCOWithBytes(p, n, false)); }},
       {"co64", [](auto p, auto n) { return made(Stco::initSTCOWithBytes(p, n, true)); }},
-      {"ctts", [](auto p, auto n) { return Ctts::initCTTSWithBytes(p, n)->writeableData; }},
+      {"ctts", [](auto p, auto n) { return made(Ctts::initCTTSWithBytes(p, n)); }},
       {"sdtp", [](auto p, auto n) { return made(Sdtp::initSDTPWithBytes(p, n)); }},
-      {"stsc",
-       [](auto p, auto n) {
-         auto table = Stsc::initSTSCWithBytes(p, n);
-         table->asignWritableData();
-         return table->writeableData;
-       }},
+      {"stsc", [](auto p, auto n) { return made(Stsc::initSTSCWithBytes(p, n)); }},
   };
   std::vector<testsupport::Box> boxes;
   walk(file, boxes);
@@ -72,30 +71,13 @@ void expectBoxesRewriteUnchanged(const Bytes& file) {
   }
 }
 
-// The video track's parameter sets are the real ones: their coded picture covers the described
-// one (H.265 rounds up to whole coding blocks, H.264 to macroblocks).
-void expectParameterSetsFitThePicture(const Moov& moov) {
-  const Stsd& description = *moov.getTrakWithType(1)->stsd();
-  const bool hevc = moov.getVideoCodecFormat() == 1002;
-  ASSERT_TRUE(moov.SPS() && moov.PPS());
-  EXPECT_EQ(moov.VPS() != nullptr, hevc);
-  EXPECT_EQ(moov.SPS(), hevc ? std::static_pointer_cast<RBSPObject>(description.hevcSPS())
-                             : std::static_pointer_cast<RBSPObject>(description.avcSPS()));
-  const uint32_t coded = hevc ? description.hevcSPS()->pic_width_in_luma_samples
-                              : (description.avcSPS()->pic_width_in_mbs_minus1 + 1) * 16;
-  EXPECT_GE(coded, description.getDecoder()->asVideo()->width);
-  EXPECT_LT(coded, description.getDecoder()->asVideo()->width + 64u);
-}
-
 struct CameraFile {
   const char* name;
   size_t tracks;
-  int64_t videoCodec;  // as the movie reports it: 1001 H.264, 1002 H.265
+  int64_t videoCodec, audioCodec;  // as the movie reports them: 1001 H.264, 1002 H.265; 1002 AAC, 1003/4 PCM
   const char* resolution;
   double fps;
-  uint32_t frames;
-  int64_t audioCodec;
-  uint32_t audioTimeScale;
+  uint32_t frames, audioTimeScale;
   Bytes audioSpecificConfig;  // as ffprobe shows the stream's extradata
   uint32_t sampleSkip;        // worked out from the third and later tracks' tables
 };
@@ -104,26 +86,26 @@ struct CameraFile {
 
 TEST(CameraFiles, ParseWithTheValuesTheirWritersRecordedAndRewriteUnchanged) {
   const CameraFile files[] = {
-      {"gopro_hero7_HD7.mp4", 5, 1001, "848x480", 29.97, 352, 1002, 48000, {0x11, 0x90, 0, 0, 0}, 0},
-      {"gopro_hero5_karma_HD5.mp4", 5, 1001, "854x480", 29.97, 362, 1002, 48000, {0x11, 0x90, 0, 0, 0}, 0},
-      {"iphone6_gps.mov", 4, 1001, "568x320", 29.988, 120, 1002, 44100, {0x12, 0x08}, 10},
-      {"iphone14pro_dolbyvision_hevc.mov", 5, 1002, "1280x720", 30.0, 5, 1002, 44100, {0x12, 0x10}, 450},
-      {"apple_hevc_main10_moovfirst.mp4", 4, 1002, "1920x1080", 28.028, 86, 1002, 44100, {0x12, 0x10}, 18},
-      {"android_hevc_mett_track.mp4", 3, 1002, "1920x1080", 29.98, 3, 1002, 48000, {0x11, 0x90}, 0},
-      {"android14_hevc_hlg10_moovfirst.mp4", 2, 1002, "1920x1080", 29.99, 9, 1002, 48000, {0x11, 0x90}, 0},
-      {"android12_avc_4k60_portrait.mp4", 2, 1001, "3840x2160", 60.058, 18, 1002, 48000, {0x11, 0x90}, 0},
-      {"phone_3gp5_avc720p_co64.mp4", 2, 1001, "1280x720", 30.0, 39, 1002, 48000, {0x11, 0x90}, 0},
-      {"samsung_sef_slowmo.mp4", 2, 1001, "320x240", 30.472, 64, 1002, 12000, {0x14, 0x90, 0x56, 0xE5, 0x00}, 0},
-      {"apple_coremedia_avc_faststart.mp4", 2, 1001, "1280x720", 29.986, 109, 1002, 44100, {0x12, 0x10}, 0},
-      {"apple_sample_ipod.m4v", 2, 1001, "320x240", 10.0, 855, 1002, 44100, {0x12, 0x10}, 0},
-      {"flir_one_thermal.mp4", 2, 1001, "1080x1440", 7.399, 84, 1002, 44100, {0x12, 0x08}, 0},
-      {"x264_lavf53_v1.mp4", 2, 1001, "480x272", 25.0, 51, 1002, 44100, {0x12, 0x10}, 0},
-      {"lavf_avc1080p50_sowt.mov", 2, 1001, "1920x1080", 50.0, 100, 1003, 48000, {}, 0},
-      {"lavf_avc720p_twos.mov", 2, 1001, "1080x720", 29.97, 30, 1004, 44100, {}, 0},
+      {"gopro_hero7_HD7.mp4", 5, 1001, 1002, "848x480", 29.97, 352, 48000, {0x11, 0x90, 0, 0, 0}, 0},
+      {"gopro_hero5_karma_HD5.mp4", 5, 1001, 1002, "854x480", 29.97, 362, 48000, {0x11, 0x90, 0, 0, 0}, 0},
+      {"iphone6_gps.mov", 4, 1001, 1002, "568x320", 29.988, 120, 44100, {0x12, 0x08}, 10},
+      {"iphone14pro_dolbyvision_hevc.mov", 5, 1002, 1002, "1280x720", 30.0, 5, 44100, {0x12, 0x10}, 450},
+      {"apple_hevc_main10_moovfirst.mp4", 4, 1002, 1002, "1920x1080", 28.028, 86, 44100, {0x12, 0x10}, 18},
+      {"android_hevc_mett_track.mp4", 3, 1002, 1002, "1920x1080", 29.98, 3, 48000, {0x11, 0x90}, 0},
+      {"android14_hevc_hlg10_moovfirst.mp4", 2, 1002, 1002, "1920x1080", 29.99, 9, 48000, {0x11, 0x90}, 0},
+      {"android12_avc_4k60_portrait.mp4", 2, 1001, 1002, "3840x2160", 60.058, 18, 48000, {0x11, 0x90}, 0},
+      {"phone_3gp5_avc720p_co64.mp4", 2, 1001, 1002, "1280x720", 30.0, 39, 48000, {0x11, 0x90}, 0},
+      {"samsung_sef_slowmo.mp4", 2, 1001, 1002, "320x240", 30.472, 64, 12000, {0x14, 0x90, 0x56, 0xE5, 0x00}, 0},
+      {"apple_coremedia_avc_faststart.mp4", 2, 1001, 1002, "1280x720", 29.986, 109, 44100, {0x12, 0x10}, 0},
+      {"apple_sample_ipod.m4v", 2, 1001, 1002, "320x240", 10.0, 855, 44100, {0x12, 0x10}, 0},
+      {"flir_one_thermal.mp4", 2, 1001, 1002, "1080x1440", 7.399, 84, 44100, {0x12, 0x08}, 0},
+      {"x264_lavf53_v1.mp4", 2, 1001, 1002, "480x272", 25.0, 51, 44100, {0x12, 0x10}, 0},
+      {"lavf_avc1080p50_sowt.mov", 2, 1001, 1003, "1920x1080", 50.0, 100, 48000, {}, 0},
+      {"lavf_avc720p_twos.mov", 2, 1001, 1004, "1080x720", 29.97, 30, 44100, {}, 0},
       // QuickTime "lpcm", H.263 and AMR are not among the codecs the repair knows: tracks are
       // found, codecs are unknown.
-      {"iphone6s_livephoto_lpcm.mov", 4, 1001, "1440x1080", 10.645, 22, 0, 44100, {}, 2169},
-      {"cameraphone_2004_h263_amr.3gp", 2, 0, "Missing", 14.761, 222, 0, 50, {}, 0},
+      {"iphone6s_livephoto_lpcm.mov", 4, 1001, 0, "1440x1080", 10.645, 22, 44100, {}, 2169},
+      {"cameraphone_2004_h263_amr.3gp", 2, 0, 0, "Missing", 14.761, 222, 50, {}, 0},
   };
   for (const CameraFile& f : files) {
     SCOPED_TRACE(f.name);
@@ -144,8 +126,16 @@ TEST(CameraFiles, ParseWithTheValuesTheirWritersRecordedAndRewriteUnchanged) {
     if (f.videoCodec) {
       EXPECT_EQ(moov->getAVCOneNALUSizeLength(), 4);
       // An H.265 track keeps its own code; the movie as a whole reports it as 1002.
-      EXPECT_EQ(moov->getTrakWithType(1)->trackCodecFormat, f.videoCodec == 1002 ? 1005 : 1001);
-      expectParameterSetsFitThePicture(*moov);
+      const bool hevc = f.videoCodec == 1002;
+      const Stsd& d = *moov->getTrakWithType(1)->stsd();
+      EXPECT_EQ(d.codecFormat, hevc ? 1005 : 1001);
+      // The parameter sets are the real ones: their coded picture covers the described one.
+      ASSERT_TRUE(moov->SPS() && moov->PPS());
+      EXPECT_EQ(moov->VPS() != nullptr, hevc);
+      const uint32_t coded =
+          hevc ? d.hevcSPS()->pic_width_in_luma_samples : (d.avcSPS()->pic_width_in_mbs_minus1 + 1) * 16;
+      EXPECT_GE(coded, d.getDecoder()->asVideo()->width);
+      EXPECT_LT(coded, d.getDecoder()->asVideo()->width + 64u);
     }
     expectBoxesRewriteUnchanged(file);
   }

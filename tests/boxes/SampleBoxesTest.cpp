@@ -8,10 +8,8 @@ using namespace treebuilder;
 
 namespace {
 
-// An H.264 SPS (Baseline 320x240) and PPS as an encoder stores them.
-const Bytes kSps = {0x67, 0x42, 0xC0, 0x0D, 0xDA, 0x05, 0x07, 0xEC, 0x04, 0x40, 0x00,
-                    0x00, 0x03, 0x00, 0x40, 0x00, 0x00, 0x0F, 0x03, 0xC5, 0x0A, 0xA8};
-const Bytes kPps = {0x68, 0xCE, 0x0F, 0xC8};
+// Parameter set units as records hold them (only their bytes matter here).
+const Bytes kSps = {0x67, 0x42, 0xC0, 0x0D}, kPps = {0x68, 0xCE, 0x0F, 0xC8};
 
 Bytes avcC(uint8_t lengthSizeByte, const std::vector<Bytes>& sps, const std::vector<Bytes>& pps) {
   Bytes p = {1, 0x42, 0xC0, 0x0D, lengthSizeByte, uint8_t(0xE0 | sps.size())};
@@ -59,7 +57,6 @@ TEST(SampleDescription, NaluLengthSizeFollowsTheRecordExceptForHevc) {
     Bytes entry;
     int32_t length;
   } cases[] = {
-      {videoEntry("avc1", 16, 16, avcC(0xFF, {kSps}, {kPps})), 4},
       {videoEntry("avc1", 16, 16, avcC(0xFD, {kSps}, {kPps})), 2},  // only the low two bits count
       {videoEntry("avc1", 16, 16, {}), 1},                          // no record: a length size of 0 + 1
       {videoEntry("hvc1", 16, 16, hvcC(3)), 4},                     // always 4, whatever its record says
@@ -77,29 +74,26 @@ TEST(SampleDescription, AvcRecordKeepsTheLastSetAndSkipsSetsThatOverrun) {
 
   // The second set claims more bytes than the box has: the first one stays, and no PPS.
   Bytes cut = avcC(3, {kSps, other}, {kPps});
-  cut.resize(8 + 6 + 2 + kSps.size() + 2 + 4);
+  cut.resize(8 + 6 + 2 + kSps.size() + 2 + 1);
   auto partial = AVCDecoderConfigurationRecord::initAVCCWithBytes(cut.data(), uint32_t(cut.size()));
   EXPECT_EQ(partial->sequenceParameterSetNALUnit, kSps);
   EXPECT_EQ(partial->pps, nullptr);
 }
 
 TEST(SampleDescription, ReadingStopsAtTheFirstEntryItCannotTake) {
-  auto mixed = parse(box("stsd", {raw({0, 3}), videoEntry("avc1", 320, 240, avcC(3, {kSps}, {kPps})),
-                                  box("mp4v", {Bytes(80, 0)}), videoEntry("avc1", 640, 480, {})}));
+  auto mixed = parse(box("stsd", {raw({0, 3}), videoEntry("avc1", 320, 240, {}), box("mp4v", {Bytes(80, 0)}),
+                                  videoEntry("avc1", 640, 480, {})}));
   EXPECT_EQ(mixed->sampleDescriptionTable.size(), 1u);
   EXPECT_EQ(mixed->getResolution(), "320x240");
 
   // An entry running past the box or claiming less than its own header; a count far above what
   // is there ends with the bytes.
-  Bytes overrun = stsd(soundEntry("sowt"));
+  Bytes overrun = stsd(soundEntry("twos")), zero = overrun, many = overrun;
   overrun.pop_back();
-  Bytes zero = stsd(soundEntry("sowt"));
   std::fill_n(zero.begin() + 16, 4, 0);
-  Bytes many = stsd(soundEntry("twos"));
   std::fill_n(many.begin() + 12, 4, 0xFF);
   EXPECT_TRUE(parse(overrun)->sampleDescriptionTable.empty());
   EXPECT_TRUE(parse(zero)->sampleDescriptionTable.empty());
-  EXPECT_EQ(parse(many)->sampleDescriptionTable.size(), 1u);
   EXPECT_EQ(parse(many)->codecFormat, 1004);
 }
 
@@ -198,11 +192,6 @@ TEST(SampleTables, TruncatedTablesKeepTheirCountButOnlyWholeEntries) {
   auto offsets = Stco::initSTCOWithBytes(stco.data(), uint32_t(stco.size()), false);
   EXPECT_EQ(offsets->numberOfEntries, 10u);
   EXPECT_EQ(offsets->chunkOffsetTable, (std::vector<uint64_t>{100, 200, 300}));
-
-  const Bytes stsc = table("stsc", 3, {1, 10, 1, 5, 7});
-  auto runs = Stsc::initSTSCWithBytes(stsc.data(), uint32_t(stsc.size()));
-  ASSERT_EQ(runs->SampleToChunkTable.size(), 1u);
-  EXPECT_EQ(runs->SampleToChunkTable[0].samplesPerChunk, 10u);
 
   const Bytes stts = table("stts", 0xFFFFFFFF, {3, 512, 9});
   auto times = Stts::initSTTSWithBytes(stts.data(), uint32_t(stts.size()));
