@@ -52,7 +52,7 @@ inline Bytes raw(std::initializer_list<uint32_t> words) {
     for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(w >> (8 * i)));
   return b;
 }
-inline Bytes box(const std::string& type, std::initializer_list<Bytes> children) {
+inline Bytes box(const std::string& type, const std::vector<Bytes>& children) {
   Bytes out = raw({0});
   append(out, text(type));
   for (const auto& c : children) append(out, c);
@@ -114,23 +114,24 @@ inline Bytes trak(uint32_t id, uint32_t timescale, uint32_t duration, const std:
 inline Bytes videoTables(uint32_t frames, uint32_t frameDuration, std::initializer_list<Bytes> extraTables = {}) {
   std::vector<uint32_t> sizes(frames + 1, 1000);  // no constant size: the count, then the sizes
   sizes[0] = frames;
-  Bytes tables =
-      box("stbl", {stsd(videoEntry("avc1", 320, 240, bareAvcC())), stts(frames, frameDuration), table("stsz", 0, sizes),
-                   stsc(1), table("stco", frames, std::vector<uint32_t>(frames, 48))});
-  for (const auto& t : extraTables) append(tables, t);
-  const Bytes size = raw({static_cast<uint32_t>(tables.size())});
-  std::copy(size.begin(), size.end(), tables.begin());
-  return tables;
+  std::vector<Bytes> tables = {stsd(videoEntry("avc1", 320, 240, bareAvcC())), stts(frames, frameDuration),
+                               table("stsz", 0, sizes), stsc(1),
+                               table("stco", frames, std::vector<uint32_t>(frames, 48))};
+  tables.insert(tables.end(), extraTables);
+  return box("stbl", tables);
 }
 inline Bytes videoTrak(uint32_t id, uint32_t frames, uint32_t timescale, uint32_t frameDuration,
                        std::initializer_list<Bytes> extraTables = {}) {
   return trak(id, timescale, frames * frameDuration, "vide", vmhd(), videoTables(frames, frameDuration, extraTables));
 }
-inline Bytes soundTrak(uint32_t id, const std::string& format, uint32_t rate, uint32_t frames, uint32_t perChunk) {
+// The sample table of `frames` PCM frames of one byte, `perChunk` a chunk.
+inline Bytes soundTables(const std::string& format, uint32_t frames, uint32_t perChunk) {
   const uint32_t chunks = (frames + perChunk - 1) / perChunk;
-  return trak(id, rate, frames, "soun", smhd(),
-              box("stbl", {stsd(soundEntry(format)), stts(frames, 1), stszConstant(1, frames), stsc(perChunk),
-                           table("stco", chunks, std::vector<uint32_t>(chunks, 48))}));
+  return box("stbl", {stsd(soundEntry(format)), stts(frames, 1), stszConstant(1, frames), stsc(perChunk),
+                      table("stco", chunks, std::vector<uint32_t>(chunks, 48))});
+}
+inline Bytes soundTrak(uint32_t id, const std::string& format, uint32_t rate, uint32_t frames, uint32_t perChunk) {
+  return trak(id, rate, frames, "soun", smhd(), soundTables(format, frames, perChunk));
 }
 inline Bytes tmcdTrak(uint32_t id) {
   return trak(id, 600, 20, "tmcd", box("gmhd", {box("gmin", {raw({0, 0, 0, 0})})}),
@@ -140,25 +141,23 @@ inline Bytes tmcdTrak(uint32_t id) {
 
 // Requests as the repair engine makes them: `samples` video samples of growing sizes, one a
 // chunk; `chunks` sound chunks of `perChunk` samples above 4 GB.
-inline AtomCreationRequest videoRequest(uint32_t samples, uint32_t timeScale, double fps) {
+inline AtomCreationRequest request(uint64_t type, uint32_t timeScale, double fps, uint32_t perChunk) {
   AtomCreationRequest r;
-  r.requestType = AtomCreationRequest::kVideoRequest;
+  r.requestType = type;
   r.timeScale = timeScale;
   r.FPS = fps;
-  for (uint32_t i = 0; i < samples; ++i) {
-    r.stszEntries.push_back(1000 + i);
-    r.stcoEntries.push_back(48 + 1000ull * i);
-  }
-  r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, 1, 1));
+  r.stscEntries = {SampleToChunkEntery::initWithFirstChunk(1, perChunk, 1)};
+  return r;
+}
+inline AtomCreationRequest videoRequest(uint32_t samples, uint32_t timeScale, double fps) {
+  AtomCreationRequest r = request(AtomCreationRequest::kVideoRequest, timeScale, fps, 1);
+  for (uint32_t i = 0; i < samples; ++i) r.stszEntries.push_back(1000 + i);
+  for (uint32_t i = 0; i < samples; ++i) r.stcoEntries.push_back(48 + 1000ull * i);
   return r;
 }
 inline AtomCreationRequest audioRequest(uint32_t chunks, uint32_t perChunk, uint32_t timeScale, double fps) {
-  AtomCreationRequest r;
-  r.requestType = AtomCreationRequest::kAudioRequest;
-  r.timeScale = timeScale;
-  r.FPS = fps;
+  AtomCreationRequest r = request(AtomCreationRequest::kAudioRequest, timeScale, fps, perChunk);
   for (uint32_t i = 0; i < chunks; ++i) r.stcoEntries.push_back(1ull << 32 | i);
-  r.stscEntries.push_back(SampleToChunkEntery::initWithFirstChunk(1, perChunk, 1));
   return r;
 }
 

@@ -170,7 +170,6 @@ TEST(SampleTables, SyncPatternFollowsTheReferenceIntervalWithinTheTrack) {
     std::vector<uint32_t> sync;
   } cases[] = {
       {300, 31, {1, 31, 61, 91, 121, 151, 181, 211}},
-      {1, 1, {1}},
       {10, 2, {1, 2, 3, 4}},
       {0, 31, {}},
       {100, 0, {}},
