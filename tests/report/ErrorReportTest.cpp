@@ -8,6 +8,7 @@
 
 using namespace reporttest;
 using testsupport::LocalHttpServer;
+namespace texts = qvr::report;
 
 namespace {
 
@@ -29,22 +30,11 @@ TEST(ErrorReportText, AddressCheckFollowsTheExpressionAndTheAtRule) {
   EXPECT_FALSE(qvr::validateEmailWithString(huge + "@" + huge));
 }
 
-TEST(ErrorReportText, RandomTextsIdentifiersAndMailPieces) {
-  EXPECT_EQ(qvr::randomStringWithLength(-5), "");
-  std::string r = qvr::randomStringWithLength(4000);
-  ASSERT_EQ(r.size(), 4000u);
-  EXPECT_EQ(r.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"), std::string::npos);
-  for (char edge : std::string("09azAZ")) EXPECT_NE(r.find(edge), std::string::npos) << "the whole alphabet is drawn";
-  std::string id = qvr::newReportIdentifier();
-  EXPECT_TRUE(id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos) << id;
-  EXPECT_NE(id, qvr::newReportIdentifier());
-
-  EXPECT_EQ((qvr::MailSettings{"https://mail.example/", "k", "m"}.sendUrl()), "https://mail.example/v3/mail/send");
-  EXPECT_EQ((qvr::MailSettings{"https://mail.example/v3/mail/send", "k", "m"}.sendUrl()),
-            "https://mail.example/v3/mail/send");
+TEST(ErrorReportText, MailPieces) {
+  EXPECT_EQ((qvr::MailSettings{"https://m.example/v3/mail/send/", "k", "m"}.sendUrl()),
+            "https://m.example/v3/mail/send");
   // Invalid UTF-8 from the form does not stop the mail.
-  auto doc = nlohmann::json::parse(qvr::composeMailDocument("s@x.io", "subj", "u@x.io", "bad \xff byte"));
-  EXPECT_EQ(doc["personalizations"][0]["to"][0]["email"], "s@x.io");
+  EXPECT_NO_THROW(nlohmann::json::parse(qvr::composeMailDocument("s@x.io", "subj", "u@x.io", "bad \xff byte")));
 }
 
 TEST(ReportPlatform, DefaultRouteOsNameAndDesktopFolder) {
@@ -53,35 +43,25 @@ TEST(ReportPlatform, DefaultRouteOsNameAndDesktopFolder) {
     testsupport::writeFile(dir.file(name), std::vector<uint8_t>(text.begin(), text.end()));
     return dir.file(name);
   };
-  const std::string header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
-  const std::string lan = "eth0\t0002A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n";
-  const std::string v6lo =
-      "00000000000000000000000000000000 00 00000000000000000000000000000000 00 00000000000000000000000000000000 "
-      "ffffffff 00000001 00000001 00200200       lo\n";
-  const std::string v6wlan =
-      "00000000000000000000000000000000 00 00000000000000000000000000000000 00 fe800000000000000000000000000001 "
-      "00000400 00000001 00000000 00000003     wlan0\n";
+  const std::string v4 = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n",
+                    lan = "eth0\t0002A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n",
+                    v6 = "00000000000000000000000000000000 00 00000000000000000000000000000000 00 ";
+  const std::string v6lo = v6 + "00000000000000000000000000000000 ffffffff 00000001 00000001 00200200       lo\n";
   struct Case {
     std::string v4, v6;
     bool connected;
   };
   // A local network and loopback's reject route are no way out, nor is a default route that is down.
-  for (const auto& c :
-       std::vector<Case>{{header + lan, v6lo, false},
-                         {header + lan + "eth0\t00000000\t0102A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n", v6lo, true},
-                         {header + "eth0\t00000000\t0102A8C0\t0002\t0\t0\t100\t00000000\t0\t0\t0\n", v6lo, false},
-                         {"", v6lo + v6wlan, true}}) {
-    EXPECT_EQ(qvr::hasDefaultRoute(c.v4.empty() ? dir.file("missing") : write("v4", c.v4), write("v6", c.v6)),
-              c.connected)
+  for (const auto& c : std::vector<Case>{
+           {v4 + lan, v6lo, false},
+           {v4 + lan + "eth0\t00000000\t0102A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n", v6lo, true},
+           {v4 + "eth0\t00000000\t0102A8C0\t0002\t0\t0\t100\t00000000\t0\t0\t0\n", v6lo, false},
+           {"", v6lo + v6 + "fe800000000000000000000000000001 00000400 00000001 00000000 00000003  wlan0\n", true}}) {
+    EXPECT_EQ(qvr::hasDefaultRoute(c.v4.empty() ? dir.file("none") : write("v4", c.v4), write("v6", c.v6)), c.connected)
         << c.v4 << c.v6;
   }
-  EXPECT_EQ(qvr::prettyNameFromOsRelease(write("os1", "NAME=\"Debian\"\nPRETTY_NAME=\"Debian GNU/Linux 12\"\n")),
-            "Debian GNU/Linux 12");
-  EXPECT_EQ(qvr::prettyNameFromOsRelease(write("os2", "NAME=Arch\nVERSION='rolling'\n")), "Arch rolling");
-  EXPECT_EQ(qvr::prettyNameFromOsRelease(dir.file("none")), "Linux");
-  EXPECT_EQ(qvr::desktopDirectoryFrom(write("d1", "# c\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"), "/home/u"),
-            "/home/u/Schreibtisch");
-  EXPECT_EQ(qvr::desktopDirectoryFrom(write("d2", "XDG_DESKTOP_DIR=\"relative\"\n"), "/home/u"), "/home/u/Desktop");
+  EXPECT_EQ(qvr::prettyNameFromOsRelease(write("os", "NAME=\"Debian\"\nPRETTY_NAME=\"Debian 12\"\n")), "Debian 12");
+  EXPECT_EQ(qvr::desktopDirectoryFrom(write("d", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"), "/h"), "/h/Schreibtisch");
 }
 
 // A report whose storage is a port where nothing listens: anything that tries to upload fails loudly.
@@ -90,108 +70,82 @@ class ReportForm : public ReportFixture {
   qvr::ReportServices services() {
     return qvr::ReportServices{devConnectionString("http://127.0.0.1:9/devstoreaccount1"), mailSettingsFor(mail)};
   }
-  qvr::ErrorReport& report() {
-    if (!report_) report_ = std::make_unique<qvr::ErrorReport>(services(), platform, windows, windows);
-    return *report_;
-  }
-  qvr::ReportForm form(bool upload = true) { return qvr::ReportForm{"user@example.com", "It stops.", upload, ""}; }
-
-  std::unique_ptr<qvr::ErrorReport> report_;
+  qvr::ErrorReport report{services(), platform, windows, windows};
+  const qvr::ReportForm form{"user@example.com", "It stops.", true, ""};
 };
 
+std::string message(const std::string& text, const std::string& image = texts::kInformationImage) {
+  return "message " + text + " [" + image + "]";
+}
+
 TEST_F(ReportForm, EachFormErrorInItsOrderWithItsImageAndNothingSent) {
-  const std::vector<qvr::ReportFile> one{{true, dir.file("a.mov")}};
+  const std::vector<qvr::ReportFile> one{{true, dir.file("a.mov")}}, none{{false, dir.file("a.mov")}};
   struct Case {
     qvr::ReportForm form;
     std::vector<qvr::ReportFile> files;
     std::string expected;
   };
-  const std::vector<Case> cases = {
-      {{"", "", true, ""}, {}, "message Please enter email address. [Mail]"},
-      {{"user@example.com", "", true, ""},
-       {},
-       "message Please provide more information about the issue. [information-icon]"},
-      {{"a@b@example.com", "x", true, ""}, one, "message Enter a valid Email Address. [Mail]"},
-      {{"user@example.com", "x", true, ""}, {}, "message Please add files to upload. [information-icon]"},
-      {{"user@example.com", "x", true, ""},
-       {{false, dir.file("a.mov")}, {false, dir.file("b.mov")}},
-       "message Select a file to upload. [information-icon]"},
-      {{"user@example.com", "x", false, ""},
-       one,
-       "message Please provide the file link of Google drive. [information-icon]"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c :
+       std::vector<Case>{{{"", "", true, ""}, {}, message(texts::kEnterEmail, texts::kMailImage)},
+                         {{"user@example.com", "", true, ""}, {}, message(texts::kDescribeIssue)},
+                         {{"a@b@example.com", "x", true, ""}, one, message(texts::kInvalidEmail, texts::kMailImage)},
+                         {{"user@example.com", "x", true, ""}, {}, message(texts::kAddFiles)},
+                         {{"user@example.com", "x", true, ""}, none, message(texts::kSelectFile)},
+                         {{"user@example.com", "x", false, ""}, one, message(texts::kDriveLinkMissing)}}) {
     RecordingWindows w;
     qvr::ErrorReport r(services(), platform, w, w);
     r.submitErrorReport(c.form, c.files);
     r.waitUntilIdle();
-    EXPECT_EQ(w.events(), (std::vector<std::string>{"page 5 OK retry-hidden", c.expected, "run"})) << c.expected;
+    EXPECT_EQ(w.matching(), (std::vector<std::string>{"page 5 OK retry-hidden", c.expected, "run"})) << c.expected;
   }
   // A retry once nothing is selected any more asks for a file instead of mailing an empty report.
   platform.connected = false;
-  report().submitErrorReport(form(), one);
-  report().retryClicked({{false, dir.file("a.mov")}});
-  EXPECT_EQ(windows.matching("message ").back(), "message Select a file to upload. [information-icon]");
+  report.submitErrorReport(form, one);
+  report.retryClicked(none);
+  EXPECT_EQ(windows.matching("message ").back(), message(texts::kSelectFile));
   EXPECT_TRUE(mail.requests().empty());
 }
 
 TEST_F(ReportForm, DriveLinkReportMailsAtOnceWithoutUpload) {
-  auto f = form(false);
-  f.driveLink = "https://drive.example/file/d/XYZ/view";
-  report().submitErrorReport(f, {{true, "/nonexistent/never-read.mov"}});
-  EXPECT_EQ(windows.events(), (std::vector<std::string>{"page 4 Close retry-hidden", "run"}));
-  EXPECT_TRUE(report().uploadCompleted());
-  report().waitUntilIdle();
-  auto requests = mail.requests();
-  ASSERT_EQ(requests.size(), 1u) << "the mail only; nothing reached the storage port";
-  const std::string expected =
-      "It stops.\n\nhttps://drive.example/file/d/XYZ/view\n\nMacOS : Debian GNU/Linux 12 (bookworm)\n\nUID : ";
-  EXPECT_EQ(mailBodyOf(requests[0]).substr(0, expected.size()), expected);
+  report.submitErrorReport({"user@example.com", "It stops.", false, "https://drive.example/d/XYZ"}, {{true, "/x.mov"}});
+  EXPECT_EQ(windows.matching(), (std::vector<std::string>{"page 4 Close retry-hidden", "run"}));
+  EXPECT_TRUE(report.uploadCompleted());
+  report.waitUntilIdle();
+  ASSERT_EQ(mail.requests().size(), 1u) << "the mail only; nothing reached the storage port";
+  EXPECT_EQ(mailBodyOf(mail.requests()[0]).rfind("It stops.\n\nhttps://drive.example/d/XYZ\n\nMacOS : Debian", 0), 0u);
 }
 
 TEST_F(ReportForm, RefusedAndUnreachableMailAreLoggedWithoutTheKey) {
   LogCapture logs;
   LocalHttpServer refusing([](const LocalHttpServer::Request&) { return LocalHttpServer::Response{401, "no", {}}; });
-  qvr::SupportMailer mailer({refusing.baseUrl(), kMailKey, kSupportMailbox});
-  mailer.sendMailWithSubject("s", "u@example.com", "b");
-  qvr::SupportMailer nowhere({"http://127.0.0.1:9", kMailKey, kSupportMailbox});
-  nowhere.sendMailWithSubject("s", "u@example.com", "b");
-  mailer.waitUntilIdle();
-  nowhere.waitUntilIdle();
-  EXPECT_EQ(logs.count("Error sending email: the mail service refused it with HTTP status 401"), 1u);
+  for (const std::string& endpoint : {refusing.baseUrl(), std::string("http://127.0.0.1:9")}) {
+    qvr::SupportMailer mailer({endpoint, kMailKey, kSupportMailbox});
+    mailer.sendMailWithSubject("s", "u@example.com", "b");
+  }
+  EXPECT_TRUE(logs.mentions("Error sending email: the mail service refused it with HTTP status 401"));
   EXPECT_TRUE(logs.mentions("Error sending email: Couldn't connect")) << "transport failures are named";
   EXPECT_FALSE(logs.mentions(kMailKey));
 }
 
 TEST_F(ReportForm, UnconfiguredServiceOfflineAndUnusableAccountSayWhy) {
   // No mail service: neither report path starts.
-  {
-    RecordingWindows w;
-    qvr::ErrorReport r(qvr::ReportServices{}, platform, w, w);
-    auto f = form(false);
-    f.driveLink = "https://drive.example/x";
-    r.submitErrorReport(f, {});
-    r.submitErrorReport(form(), {{true, dir.file("a.mov")}});
-    const std::string expected = std::string("message ") + qvr::report::kNotConfigured + " [information-icon]";
-    EXPECT_EQ(w.matching("message "), (std::vector<std::string>{expected, expected}));
-  }
+  RecordingWindows unconfigured;
+  qvr::ErrorReport r(qvr::ReportServices{}, platform, unconfigured, unconfigured);
+  r.submitErrorReport({"user@example.com", "It stops.", false, "https://drive.example/x"}, {});
+  r.submitErrorReport(form, {{true, dir.file("a.mov")}});
+  EXPECT_EQ(unconfigured.matching("message "),
+            (std::vector<std::string>{message(texts::kNotConfigured), message(texts::kNotConfigured)}));
   // Offline before the start: the connection message with retry, no upload page.
   platform.connected = false;
-  report().submitErrorReport(form(), {{true, dir.file("a.mov")}});
-  EXPECT_EQ(windows.events(), (std::vector<std::string>{"page 5 OK retry-shown",
-                                                        "message Please check your internet connection and try again. "
-                                                        "[information-icon]",
-                                                        "run"}));
+  report.submitErrorReport(form, {{true, dir.file("a.mov")}});
+  EXPECT_EQ(windows.matching(),
+            (std::vector<std::string>{"page 5 OK retry-shown", message(texts::kCheckInternet), "run"}));
   // A connection string that gives no account: the same message, after the uploading page.
   platform.connected = true;
   RecordingWindows w;
-  auto svc = services();
-  svc.storageConnectionString = "AccountName=;garbage";
-  qvr::ErrorReport r(svc, platform, w, w);
-  r.submitErrorReport(form(), {{true, dir.file("a.mov")}});
-  r.waitUntilIdle();
-  EXPECT_EQ(w.lastPage(), "page 5 OK retry-shown");
-  EXPECT_EQ(w.matching("message ").size(), 1u);
+  qvr::ErrorReport noAccount({"AccountName=;garbage", mailSettingsFor(mail)}, platform, w, w);
+  noAccount.submitErrorReport(form, {{true, dir.file("a.mov")}});
+  EXPECT_EQ(w.matching("page "), (std::vector<std::string>{"page 2 Cancel retry-hidden", "page 5 OK retry-shown"}));
   EXPECT_TRUE(mail.requests().empty());
 }
 
@@ -199,13 +153,13 @@ TEST_F(ReportForm, UnconfiguredServiceOfflineAndUnusableAccountSayWhy) {
 // of its own for a request (0: none).
 struct FakeStorage {
   std::function<int(const LocalHttpServer::Request&)> fault = [](const LocalHttpServer::Request&) { return 0; };
+  std::string connectionString() const { return devConnectionString(server.baseUrl() + "/devstoreaccount1"); }
   LocalHttpServer server{[this](const LocalHttpServer::Request& r) -> LocalHttpServer::Response {
     if (int status = fault(r)) return {status, "", {}};
     if (!has(r.target, "restype=container")) return {201, "", {}};
     return {r.method == "HEAD" ? 404 : r.method == "DELETE" ? 202 : 201, "", {}};
   }};
 
-  std::string connectionString() const { return devConnectionString(server.baseUrl() + "/devstoreaccount1"); }
   // Paths of the requests for the user's files (the address blob left out).
   std::vector<std::string> targets(const std::string& method, const std::string& part) const {
     std::vector<std::string> out;
@@ -235,7 +189,6 @@ class ReportUpload : public ReportFixture {
 };
 
 TEST_F(ReportUpload, FilesAfterAFailedOneAreUploadedInFullAndCountedTruly) {
-  LogCapture logs;
   storage.fault = [](const LocalHttpServer::Request& r) { return has(r.target, "/bad.bin?comp=block&") ? 400 : 0; };
   const std::string a = file("a.bin", 3000), bad = file("bad.bin", 2000), c = file("c.bin", 1500);
   const std::string missing = dir.file("files/missing.mov"), skipped = dir.file("files/not-selected.mov");
@@ -245,20 +198,9 @@ TEST_F(ReportUpload, FilesAfterAFailedOneAreUploadedInFullAndCountedTruly) {
       << "the failed file's partial block list is never committed";
   EXPECT_EQ(errorLog(), bad + " Failed to upload.\n" + missing + " Failed to upload.\n")
       << "an entry the user did not select is nobody's failure";
-  EXPECT_EQ(windows.matching("file "),
-            (std::vector<std::string>{"file Uploading (1/4): a.bin", "file Uploading (2/4): bad.bin",
-                                      "file Uploading (2/4): c.bin"}));
+  EXPECT_EQ(windows.matching("file ").back(), "file Uploading (2/4): c.bin");
   EXPECT_EQ(windows.matching("header"),
             (std::vector<std::string>{"header 2 File uploaded sucessfully.", "header-state 0"}));
-  EXPECT_EQ(windows.lastPage(), "page 1 Close retry-hidden");
-  EXPECT_FALSE(report->uploadCompleted());
-  auto mails = mailRequests(mail);
-  ASSERT_EQ(mails.size(), 1u);
-  const std::string url = storage.server.baseUrl() + base();
-  EXPECT_EQ(mailBodyOf(mails[0]),
-            "Broken clip.\n\n" + url + "a.bin\n\n" + url +
-                "c.bin\n\nMacOS : Debian GNU/Linux 12 (bookworm)\n\nUID : " + report->containerName());
-  EXPECT_TRUE(logs.mentions("Failed : com.Microsoft.AzureStorage.ErrorDomain 3, HTTP status 400"));
   // Closing the report window removes the log.
   report->deleteErrorLog();
   EXPECT_FALSE(qvr::fs::fileExists(platform.errorLogPath()));
@@ -267,28 +209,23 @@ TEST_F(ReportUpload, FilesAfterAFailedOneAreUploadedInFullAndCountedTruly) {
 TEST_F(ReportUpload, NothingStoredMeansNoMailAndTheOtherHeader) {
   storage.fault = [](const LocalHttpServer::Request& r) { return has(r.target, "/a.bin?") ? 400 : 0; };
   run({{true, file("a.bin", 10)}, {true, dir.file("files/gone.mov")}});
-  EXPECT_TRUE(storage.targets("PUT", "comp=blocklist").empty());
   EXPECT_EQ(windows.matching("header"), (std::vector<std::string>{"header-state 1"}));
   EXPECT_EQ(windows.lastPage(), "page 1 Close retry-hidden");
   EXPECT_TRUE(mailRequests(mail).empty());
 }
 
 TEST_F(ReportUpload, SameFileNamesFromTwoFoldersKeepBothCopies) {
-  qvr::fs::createDirectories(dir.path() + "/one");
   qvr::fs::createDirectories(dir.path() + "/two");
-  for (const char* name : {"one/clip.mov", "two/clip.mov", "two/email.txt"})
-    testsupport::writeFile(dir.file(name), patternBytes(100, 1));
-  run({{true, dir.file("one/clip.mov")}, {true, dir.file("two/clip.mov")}, {true, dir.file("two/email.txt")}});
+  for (const char* name : {"two/clip.mov", "two/email.txt"}) testsupport::writeFile(dir.file(name), {1});
+  run({{true, file("clip.mov", 10)}, {true, dir.file("two/clip.mov")}, {true, dir.file("two/email.txt")}});
   EXPECT_EQ(
       storage.targets("PUT", "comp=blocklist"),
       (std::vector<std::string>{base() + "clip.mov", base() + "clip%20%282%29.mov", base() + "email%20%282%29.txt"}));
-  EXPECT_TRUE(report->uploadCompleted());
 }
 
 TEST_F(ReportUpload, SecondSubmitWhileUploadingStartsNothing) {
   storage.fault = [](const LocalHttpServer::Request& r) {
-    if (r.method == "PUT" && has(r.target, "restype=container"))
-      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::this_thread::sleep_for(std::chrono::milliseconds(r.method == "PUT" && has(r.target, "restype") ? 400 : 0));
     return 0;
   };
   start(mail);
@@ -308,21 +245,18 @@ TEST_F(ReportUpload, ConnectionLostMidwayEndsTheUploadRemovesTheContainerAndMail
     return 400;
   };
   run({{true, file("a.bin", 10)}, {true, file("b.bin", 10)}});
-  EXPECT_EQ(storage.targets("PUT", "comp=block").size(), 1u) << "the second file is not tried";
   EXPECT_EQ(storage.targets("DELETE", "restype=container"),
             (std::vector<std::string>{"/devstoreaccount1/" + report->containerName()}));
   EXPECT_EQ(windows.lastPage(), "page 5 OK retry-shown");
   EXPECT_TRUE(mailRequests(mail).empty());
-  EXPECT_FALSE(report->uploadCompleted());
   EXPECT_EQ(errorLog(), "") << "a lost connection is not the file's fault";
 }
 
 TEST_F(ReportUpload, UploadingPageComesFirstSoAnEarlyFailureStaysVisible) {
   storage.fault = [](const LocalHttpServer::Request& r) { return r.method == "PUT" ? 403 : 0; };
   run({{true, file("a.bin", 10)}});
-  EXPECT_EQ(windows.events().at(0), "page 2 Cancel retry-hidden");
+  EXPECT_EQ(windows.matching().at(0), "page 2 Cancel retry-hidden");
   EXPECT_EQ(windows.lastPage(), "page 5 OK retry-shown");
-  EXPECT_TRUE(mailRequests(mail).empty());
 }
 
 }  // namespace
