@@ -1,6 +1,6 @@
 // The report without its windows: the form, the texts, the platform, the Drive-link report and the
 // support mail, and the upload loop against a scripted storage service when files, requests or the
-// connection fail.
+// connection fail, and the retry after each.
 #include <gtest/gtest.h>
 
 #include "report/ErrorReportTestSupport.h"
@@ -238,25 +238,78 @@ TEST_F(ReportUpload, SecondSubmitWhileUploadingStartsNothing) {
   EXPECT_EQ(storage.targets("PUT", "restype=container").size(), 2u);
 }
 
-TEST_F(ReportUpload, ConnectionLostMidwayEndsTheUploadRemovesTheContainerAndMailsNothing) {
-  storage.fault = [this](const LocalHttpServer::Request& r) {
-    if (!has(r.target, "comp=block&") || has(r.target, "/email.txt")) return 0;
-    platform.connected = false;
-    return 400;
+// One fault in the first attempt of a report of two files.
+struct Fault {
+  const char* name;
+  std::string request;  // the first request whose target holds this fails
+  int status;           // with this answer; 0: answered as usual
+  bool offline;         // the computer goes offline as it is answered
+  bool fileFails;       // the file is at fault: the others are mailed, the failed one is logged
+};
+const Fault kFaults[] = {
+    {"FileBlock", "/b.bin?comp=block&", 500, false, true},
+    {"BlockList", "/b.bin?comp=blocklist", 500, false, true},
+    {"EmailBlob", "/email.txt?comp=block&", 500, false, false},
+    {"ContainerCreation", "?restype=container", 403, false, false},
+    {"OfflineDuringABlock", "/a.bin?comp=block&", 400, true, false},
+    {"OfflineBeforeTheMail", "/b.bin?comp=blocklist", 0, true, false},
+};
+
+void PrintTo(const Fault& f, std::ostream* out) { *out << f.name; }
+
+class ReportRetry : public ReportUpload, public ::testing::WithParamInterface<Fault> {};
+
+// The report is not shown as sent, nothing that arrived is thrown away while a mail points at it,
+// and the retry the page offers (its button, else a new submit) sends both files and a mail of both.
+TEST_P(ReportRetry, FailedAttemptIsNotShownAsSentAndTheRetryCompletesIt) {
+  const Fault& f = GetParam();
+  std::atomic<bool> hit{false};
+  storage.fault = [&](const LocalHttpServer::Request& r) {
+    if (!has(r.target, f.request) || hit.exchange(true)) return 0;
+    if (f.offline) platform.connected = false;
+    return f.status;
   };
-  run({{true, file("a.bin", 10)}, {true, file("b.bin", 10)}});
-  EXPECT_EQ(storage.targets("DELETE", "restype=container"),
-            (std::vector<std::string>{"/devstoreaccount1/" + report->containerName()}));
-  EXPECT_EQ(windows.lastPage(), "page 5 OK retry-shown");
-  EXPECT_TRUE(mailRequests(mail).empty());
-  EXPECT_EQ(errorLog(), "") << "a lost connection is not the file's fault";
+  const std::vector<qvr::ReportFile> files{{true, file("a.bin", 3000)}, {true, file("b.bin", 2000, 2)}};
+  run(files);
+  EXPECT_FALSE(report->uploadCompleted());
+  EXPECT_EQ(windows.matching().front(), "page 2 Cancel retry-hidden") << "a failure page must be the last word";
+  EXPECT_EQ(windows.lastPage(), f.fileFails ? "page 1 Close retry-hidden" : "page 5 OK retry-shown");
+  EXPECT_EQ(errorLog(), f.fileFails ? files[1].filePath + " Failed to upload.\n" : "")
+      << "a lost connection is not the file's fault";
+  EXPECT_EQ(mailRequests(mail).size(), f.fileFails ? 1u : 0u);
+  EXPECT_EQ(storage.targets("DELETE", report->containerName()).size(), f.fileFails ? 0u : 1u)
+      << "a mailed link must stay valid";
+
+  platform.connected = true;
+  f.fileFails ? report->submitErrorReport(form, files) : report->retryClicked(files);
+  report->waitUntilIdle();
+  EXPECT_TRUE(report->uploadCompleted());
+  EXPECT_EQ(windows.lastPage(), "page 4 Close retry-hidden");
+  auto mails = mailRequests(mail);
+  ASSERT_EQ(mails.size(), f.fileFails ? 2u : 1u);
+  const std::string body = mailBodyOf(mails.back()), url = storage.server.baseUrl() + base();
+  EXPECT_TRUE(has(body, "\n\n" + url + "a.bin\n\n" + url + "b.bin\n\n")) << body;
 }
 
-TEST_F(ReportUpload, UploadingPageComesFirstSoAnEarlyFailureStaysVisible) {
-  storage.fault = [](const LocalHttpServer::Request& r) { return r.method == "PUT" ? 403 : 0; };
-  run({{true, file("a.bin", 10)}});
-  EXPECT_EQ(windows.matching().at(0), "page 2 Cancel retry-hidden");
+INSTANTIATE_TEST_SUITE_P(Faults, ReportRetry, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The mail is what makes support look at the files, yet its outcome is only logged: a report whose
+// mail never went out is shown as sent, and no retry is offered.
+TEST_F(ReportUpload, DISABLED_MailThatCannotGoOutIsNotShownAsSentAndARetrySendsIt) {
+  std::atomic<int> attempts{0};
+  LocalHttpServer dropsFirst([&](const LocalHttpServer::Request&) {
+    return LocalHttpServer::Response{attempts++ ? 202 : LocalHttpServer::kHangUp, "", {}};
+  });
+  start(dropsFirst);
+  const std::vector<qvr::ReportFile> files{{true, file("a.bin", 3000)}};
+  run(files);
+  EXPECT_FALSE(report->uploadCompleted());
   EXPECT_EQ(windows.lastPage(), "page 5 OK retry-shown");
+  report->retryClicked(files);
+  report->waitUntilIdle();
+  EXPECT_TRUE(report->uploadCompleted());
+  EXPECT_EQ(mailRequests(dropsFirst).size(), 2u);
 }
 
 }  // namespace
