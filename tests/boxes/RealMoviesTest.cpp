@@ -18,16 +18,12 @@ using testsupport::shellQuote;
 
 namespace {
 
-// A top-level box of the file, as bytes (empty when there is none).
-Bytes topLevel(const Bytes& file, const std::string& type) {
-  for (const testsupport::Box& b : testsupport::topLevelBoxes(file))
-    if (b.type == type) return Bytes(file.begin() + long(b.offset), file.begin() + long(b.offset + b.size));
-  return {};
-}
-
+// The file's movie box, parsed.
 std::unique_ptr<Moov> parseFile(const Bytes& file) {
-  const Bytes moov = topLevel(file, "moov");
-  return moov.empty() ? nullptr : parseMoov(moov);
+  for (const testsupport::Box& b : testsupport::topLevelBoxes(file))
+    if (b.type == "moov")
+      return parseMoov(Bytes(file.begin() + long(b.offset), file.begin() + long(b.offset + b.size)));
+  return nullptr;
 }
 
 template <class Box>
@@ -166,19 +162,13 @@ AtomCreationRequest requestFor(const Moov& moov, int64_t trackType, int64_t shif
   return r;
 }
 
-class FfmpegMovies : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!testsupport::haveProgram("ffmpeg") || !testsupport::haveProgram("ffprobe"))
-      GTEST_SKIP() << "ffmpeg/ffprobe not installed";
-  }
-};
-
 }  // namespace
 
 // Each recipe's movie parses with what the recipe encoded, and a movie box rebuilt from its own
 // sample tables, written after its media data, plays in ffmpeg like the original.
-TEST_F(FfmpegMovies, ParseAsEncodedAndPlayWhenRebuilt) {
+TEST(FfmpegMovies, ParseAsEncodedAndPlayWhenRebuilt) {
+  if (!testsupport::haveProgram("ffmpeg") || !testsupport::haveProgram("ffprobe"))
+    GTEST_SKIP() << "ffmpeg/ffprobe not installed";
   const std::map<std::string, int64_t> audioCodecs = {{"aac", 1002}, {"pcm_s16le", 1003}, {"pcm_s16be", 1004}};
   testsupport::TempDir dir;
   for (const char* name : kRecipes) {
@@ -193,21 +183,15 @@ TEST_F(FfmpegMovies, ParseAsEncodedAndPlayWhenRebuilt) {
     EXPECT_EQ(reference->tracks.back()->trackType, r.timecode.empty() ? 2 : -1);
     EXPECT_EQ(reference->duration() * 1.0 / reference->mvhd->timescale, r.original.seconds);
     EXPECT_EQ(reference->getAudioCodecFormat(), audioCodecs.at(r.audioCodec));
-    EXPECT_EQ(reference->audioTrackTimeScale(), uint32_t(r.audioRate));
-    const AudioSampleDescriptionEntery& sound = *reference->getTrackDecoderWith(2)->asAudio();
-    EXPECT_EQ(sound.numberOfChannels, r.audioChannels);
-    EXPECT_EQ(sound.sampleSize, 16);
+    EXPECT_EQ(reference->getTrackDecoderWith(2)->asAudio()->numberOfChannels, r.audioChannels);
     if (r.audioCodec == "aac") {
       // Encoder priming makes the media a little shorter than its frames.
       EXPECT_NEAR(reference->audioTrackFPS(), r.audioRate / 1024.0, 0.2);
       EXPECT_EQ(reference->getOneSampleDurationOfTackType(2), 1024u);
-      EXPECT_GT(reference->getAverageAudioSize(), 0u);
-      EXPECT_GE(reference->getMaxAudioSize(), reference->getAverageAudioSize());
     } else {
-      // PCM: one constant-size sample per frame, whole frames per second, no AAC frames.
+      // PCM: one constant-size sample per 16-bit frame, whole frames per second.
       EXPECT_DOUBLE_EQ(reference->audioTrackFPS(), r.audioRate);
       EXPECT_EQ(reference->getTrakWithType(2)->getSampleSize(), 2u * r.audioChannels);
-      EXPECT_EQ(reference->getAverageAudioSize(), 0u);
     }
 
     // New layout: the original media data box first, then the synthesised movie box.
@@ -234,11 +218,15 @@ TEST_F(FfmpegMovies, ParseAsEncodedAndPlayWhenRebuilt) {
     ASSERT_TRUE(moov->writeToFileHandle(*handle));
     ASSERT_TRUE(handle->commit());
 
-    const Bytes newMoov = topLevel(testsupport::readFile(out), "moov");
+    const Bytes newMoov = moov->convertSelfToData();
+    EXPECT_EQ(testsupport::readFile(out), [&] {
+      Bytes whole = mdat;
+      append(whole, newMoov);
+      return whole;
+    }());
     std::vector<testsupport::Box> layout;
     ASSERT_TRUE(walk(newMoov, layout)) << "container sizes disagree";
-    EXPECT_EQ(newMoov, moov->convertSelfToData());
-    auto reparsed = Moov::initMOOVWithData(newMoov.data(), static_cast<uint32_t>(newMoov.size()));
+    auto reparsed = parseMoov(newMoov);
     ASSERT_TRUE(reparsed) << "our own output must parse";
     EXPECT_EQ(reparsed->tracks.size(), 2u) << "only video and sound are rebuilt";
 
