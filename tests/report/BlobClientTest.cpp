@@ -1,5 +1,5 @@
 // The blob storage client against a scripted local server: the account, the answers and failed
-// exchanges, and the client features the report never uses, one test each. Signing and the
+// exchanges, and in one test the client features the report never uses. Signing and the
 // requests the report sends are checked by the emulator suite.
 #include <gtest/gtest.h>
 
