@@ -276,7 +276,9 @@ TEST_P(ReportRetry, FailedAttemptIsNotShownAsSentAndTheRetryCompletesIt) {
   EXPECT_EQ(windows.lastPage(), f.fileFails ? "page 1 Close retry-hidden" : "page 5 OK retry-shown");
   EXPECT_EQ(errorLog(), f.fileFails ? files[1].filePath + " Failed to upload.\n" : "")
       << "a lost connection is not the file's fault";
-  EXPECT_EQ(mailRequests(mail).size(), f.fileFails ? 1u : 0u);
+  auto mails = mailRequests(mail);
+  ASSERT_EQ(mails.size(), f.fileFails ? 1u : 0u);
+  EXPECT_TRUE(mails.empty() || !has(mailBodyOf(mails[0]), "b.bin")) << "only what arrived is mailed";
   EXPECT_EQ(storage.targets("DELETE", report->containerName()).size(), f.fileFails ? 0u : 1u)
       << "a mailed link must stay valid";
 
@@ -285,7 +287,7 @@ TEST_P(ReportRetry, FailedAttemptIsNotShownAsSentAndTheRetryCompletesIt) {
   report->waitUntilIdle();
   EXPECT_TRUE(report->uploadCompleted());
   EXPECT_EQ(windows.lastPage(), "page 4 Close retry-hidden");
-  auto mails = mailRequests(mail);
+  mails = mailRequests(mail);
   ASSERT_EQ(mails.size(), f.fileFails ? 2u : 1u);
   const std::string body = mailBodyOf(mails.back()), url = storage.server.baseUrl() + base();
   EXPECT_TRUE(has(body, "\n\n" + url + "a.bin\n\n" + url + "b.bin\n\n")) << body;
@@ -308,7 +310,6 @@ TEST_F(ReportUpload, DISABLED_MailThatCannotGoOutIsNotShownAsSentAndARetrySendsI
   EXPECT_EQ(windows.lastPage(), "page 5 OK retry-shown");
   report->retryClicked(files);
   report->waitUntilIdle();
-  EXPECT_TRUE(report->uploadCompleted());
   EXPECT_EQ(mailRequests(dropsFirst).size(), 2u);
 }
 
