@@ -46,22 +46,15 @@ Bytes esPayload(const Bytes& decoderSpecificInfo) {
 Bytes esds(const Bytes& es) { return box("esds", {raw({0}), Bytes{3, uint8_t(es.size())}, es}); }
 
 std::unique_ptr<Stsd> parse(const Bytes& b) { return Stsd::initSTSDWithBytes(b.data(), uint32_t(b.size())); }
-std::unique_ptr<EsdsDecoder> parseEsds(const Bytes& b) {
-  return EsdsDecoder::initESDSWithBytes(b.data(), uint32_t(b.size()));
-}
 
 }  // namespace
 
 TEST(SampleDescription, NaluLengthSizeFollowsTheRecordExceptForHevc) {
-  struct Case {
-    Bytes entry;
-    int32_t length;
-  } cases[] = {
-      {videoEntry("avc1", 16, 16, avcC(0xFD, {kSps}, {kPps})), 2},  // only the low two bits count
-      {videoEntry("avc1", 16, 16, {}), 1},                          // no record: a length size of 0 + 1
-      {videoEntry("hvc1", 16, 16, hvcC(3)), 4},                     // always 4, whatever its record says
-  };
-  for (const Case& c : cases) EXPECT_EQ(parse(stsd(c.entry))->avc1NaluSizeLength(), c.length);
+  // Only the low two bits of the record's byte count; without a record the length size reads as
+  // 0 + 1; "hvc1" takes 4 whatever its record says.
+  EXPECT_EQ(parse(stsd(videoEntry("avc1", 16, 16, avcC(0xFD, {kSps}, {kPps}))))->avc1NaluSizeLength(), 2);
+  EXPECT_EQ(parse(stsd(videoEntry("avc1", 16, 16, {})))->avc1NaluSizeLength(), 1);
+  EXPECT_EQ(parse(stsd(videoEntry("hvc1", 16, 16, hvcC(3))))->avc1NaluSizeLength(), 4);
 }
 
 TEST(SampleDescription, AvcRecordKeepsTheLastSetAndSkipsSetsThatOverrun) {
@@ -131,13 +124,12 @@ TEST(Descriptors, OnlyWhatIsThereReachesTheAacDecoder) {
 
   // ES descriptor longer than the box, of the wrong tag, of length 0, or with length bytes
   // that never end: no object descriptor.
-  const Bytes good = esds(esPayload({0x11, 0x90}));
-  for (auto [at, value] : std::vector<std::pair<size_t, uint8_t>>{{13, uint8_t(good[13] + 1)}, {12, 4}, {13, 0}}) {
-    Bytes b = good;
-    b[at] = value;
-    EXPECT_EQ(parseEsds(b)->objectDesc, nullptr) << at << "=" << int(value);
-  }
-  EXPECT_EQ(parseEsds(box("esds", {raw({0}), Bytes{3, 0x80, 0x80, 0x80}}))->objectDesc, nullptr);
+  Bytes longer = esds(esPayload({0x11, 0x90})), wrongTag = longer, empty = longer;
+  longer[13] += 1;
+  wrongTag[12] = 4;
+  empty[13] = 0;
+  for (const Bytes& b : {longer, wrongTag, empty, box("esds", {raw({0}), Bytes{3, 0x80, 0x80, 0x80}})})
+    EXPECT_EQ(EsdsDecoder::initESDSWithBytes(b.data(), uint32_t(b.size()))->objectDesc, nullptr);
 }
 
 TEST(Descriptors, ZeroSizedVideoChildrenDoNotStallTheScan) {
@@ -160,10 +152,7 @@ TEST(HevcRecord, FewerThanThreeArraysOrNoArrayCountMeansNoRecord) {
 }
 
 TEST(SampleTables, SyncPatternFollowsTheReferenceIntervalWithinTheTrack) {
-  struct Case {
-    uint32_t samples, interval;
-    std::vector<uint32_t> sync;
-  } cases[] = {
+  const std::tuple<uint32_t, uint32_t, std::vector<uint32_t>> cases[] = {
       {300, 31, {1, 31, 61, 91, 121, 151, 181, 211}},
       {10, 2, {1, 2, 3, 4}},
       {0, 31, {}},
@@ -173,10 +162,10 @@ TEST(SampleTables, SyncPatternFollowsTheReferenceIntervalWithinTheTrack) {
       {50, 1, {1}},                     // an interval of 1 would name sample 1 over and over
       {0x80000000u, 0xFFFFFFFFu, {1}},  // large intervals must not wrap around in 32 bits
   };
-  for (const Case& c : cases) {
-    auto stss = Stss::initSTSSWithSampleCount(c.samples, c.interval);
-    EXPECT_EQ(stss->syncSampleTable, c.sync) << c.samples << "/" << c.interval;
-    EXPECT_EQ(stss->size, 16 + 4 * c.sync.size());
+  for (const auto& [samples, interval, sync] : cases) {
+    auto stss = Stss::initSTSSWithSampleCount(samples, interval);
+    EXPECT_EQ(stss->syncSampleTable, sync) << samples << "/" << interval;
+    EXPECT_EQ(stss->size, 16 + 4 * sync.size());
     EXPECT_EQ(stss->writeableData.size(), stss->size);
   }
 }
