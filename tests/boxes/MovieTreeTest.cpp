@@ -11,9 +11,9 @@ TEST(MovieTree, SoundOnlyMovieAnswersNoneForVideo) {
       box("moov", {mvhd(600, 6000), trak(1, 44100, 441000, "soun", smhd(), soundTables("sowt", 441007, 1024))}));
   ASSERT_TRUE(moov);
   EXPECT_DOUBLE_EQ(moov->audioTrackFPS(), 44100.0);
-  EXPECT_EQ(std::tuple(moov->getResolution(), moov->getVideoCodecFormat(), moov->videoTrackFPS()),
-            std::tuple(std::string("Missing"), int64_t(0), 0.0));
-  EXPECT_EQ(moov->getAVCOneNALUSizeLength(), 0);
+  EXPECT_EQ(std::tuple(moov->getResolution(), moov->getVideoCodecFormat(), moov->videoTrackFPS(),
+                       moov->getAVCOneNALUSizeLength()),
+            std::tuple(std::string("Missing"), int64_t(0), 0.0, int32_t(0)));
   EXPECT_FALSE(moov->SPS() || moov->VPS() || moov->getTrackDecoderWith(1));
   EXPECT_TRUE(parseMoov(box("moov", {}))->tracks.empty());
   EXPECT_FALSE(Moov::initMOOVWithData(nullptr, 100));
@@ -73,8 +73,7 @@ TEST(MovieTree, MediaTypeComesFromTheHandlerElseTheMediaHeader) {
 // end) rejects the whole movie; known boxes it does not read are accepted.
 TEST(MovieTree, SampleTableMustBeMadeOfKnownChildrenThatFit) {
   const Bytes stsh = box("stsh", {raw({0, 0})});
-  EXPECT_FALSE(parseMoov(
-      box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20, {stsh}), soundTrak(2, "sowt", 48000, 4800, 4800)})));
+  EXPECT_FALSE(parseMoov(box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20, {stsh})})));
   EXPECT_TRUE(parseMoov(box("moov", {mvhd(600, 1), videoTrak(1, 10, 600, 20, {box("free", {raw({0})})})})));
 
   Bytes overrun = box("stbl", {stsd(videoEntry("avc1", 16, 16, {})), stts(1, 1)});
@@ -115,10 +114,9 @@ TEST(HeaderBoxes, DamagedHeadersAndReferencesStayWithinTheirBytes) {
 }
 
 TEST(CameraMaker, FromBrandsAndUserData) {
-  for (const auto& [brands, maker] : std::vector<std::pair<std::string, std::string>>{{"XAVC0000XAVCmp42", "Sony"},
-                                                                                      {"mp420001isompana", "Panasonic"},
-                                                                                      {"qt  00CAEP00", "Canon"},
-                                                                                      {"isom0200mp41", ""}}) {
+  const std::pair<std::string, std::string> brandCases[] = {
+      {"XAVC0000XAVCmp42", "Sony"}, {"mp420001isompana", "Panasonic"}, {"qt  00CAEP00", "Canon"}, {"isom0200mp41", ""}};
+  for (const auto& [brands, maker] : brandCases) {
     const Bytes b = box("ftyp", {text(brands)});
     EXPECT_EQ(Ftyp::initFtypWithBytes(b.data(), static_cast<uint32_t>(b.size()))->manufacture.value_or(""), maker);
   }
@@ -143,7 +141,6 @@ TEST(CameraMaker, FromMetadataXmlWithoutExpandingEntities) {
   } cases[] = {
       {R"(<NonRealTimeMeta><Device manufacturer="X" modelName="Y"/></NonRealTimeMeta>)", "X", "Y"},
       {R"(<a manufacturer="First"><b manufacturer="Second" modelName="&amp;Co &#x41;"/></a>)", "Second", "&Co A"},
-      {R"(<a manufacturer="X"><b></a>)", "", ""},  // not well-formed
       // Entities are neither fetched nor expanded, so a small box cannot grow into a huge text.
       {R"(<!DOCTYPE a [<!ENTITY e SYSTEM "file:///etc/passwd">]><a manufacturer="&e;"/>)", "", ""},
       {R"(<!DOCTYPE a [<!ENTITY e "lol">]><a manufacturer="x&e;y"/>)", "xy", ""},

@@ -135,9 +135,7 @@ TEST(FfmpegMovies, ParseAsEncodedAndPlayWhenRebuilt) {
     auto reference = parseFile(file);
     ASSERT_TRUE(reference);
     expectBoxesRewriteUnchanged(file);
-    EXPECT_EQ(reference->tracks.size(), r.timecode.empty() ? 2u : 3u);
     EXPECT_EQ(reference->tracks.back()->trackType, r.timecode.empty() ? 2 : -1);
-    EXPECT_EQ(reference->duration() * 1.0 / reference->mvhd->timescale, r.original.seconds);
     EXPECT_EQ(reference->getAudioCodecFormat(), audioCodecs.at(r.audioCodec));
     EXPECT_EQ(reference->getTrackDecoderWith(2)->asAudio()->numberOfChannels, r.audioChannels);
     if (r.audioCodec == "aac") {
