@@ -304,6 +304,8 @@ void Quenda_Video_Repair_AppDelegate::chooseDamagedFile(const std::string& path)
   const std::string extension = qvr::fs::extensionLower(path);
   aviFile_ = false;
   movFile_ = false;
+  // The start screen's invitation no longer fits once a movie is chosen, however it came.
+  if (qvr::isMovieExtension(extension)) ui_.upperBoxField->setText("Repair the selected video file");
   if (extension == "avi") {
     aviFile_ = true;
     repairedFilePath_ = getRepairedFilePathFor("avi");
@@ -522,7 +524,7 @@ void Quenda_Video_Repair_AppDelegate::couldntRepairOk(QObject* sender) {
 
 void Quenda_Video_Repair_AppDelegate::repairCompleted() {
   ui_.fileNamefield->setText(qs(qvr::fs::fileName(corruptFilePath_)));
-  // The AVI engine knows no frame rate or duration; a dash reads better than a gap.
+  // An engine that does not know a fact leaves it out; a dash reads better than a gap.
   for (QLabel* fact : {ui_.tracksField, ui_.videoCodecField, ui_.fpsField, ui_.durationField}) {
     if (fact->text().isEmpty()) fact->setText(QStringLiteral("\u2013"));
   }
