@@ -55,6 +55,7 @@ class ScriptedDesktop : public qvr::PlatformServices, public qvr::DesktopService
   std::vector<std::string> revealed;
   std::vector<std::vector<std::string>> launches;  // each program, then its arguments
   std::vector<std::string> previews;
+  std::vector<std::string> documents;  // the texts shown
 
   std::optional<std::string> runOpenPanel(const qvr::OpenPanelOptions&) override { return nextAnswer(); }
   std::optional<std::string> runSavePanel(const qvr::SavePanelOptions&) override { return nextAnswer(); }
@@ -86,6 +87,10 @@ class ScriptedDesktop : public qvr::PlatformServices, public qvr::DesktopService
     return true;
   }
   void showPreview(const std::string& path) override { previews.push_back(path); }
+  bool showDocument(const std::string&, const std::string& text) override {
+    documents.push_back(text);
+    return true;
+  }
 
  private:
   std::optional<std::string> nextAnswer() {

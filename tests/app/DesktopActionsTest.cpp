@@ -4,8 +4,10 @@
 
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <ranges>
 
 #include "WorkflowFixture.h"
 #include "app/gui/PreviewLauncher.h"
@@ -15,6 +17,7 @@
 #include "app/gui/SaveOperation.h"
 #include "app/gui/SaveWorkflow.h"
 #include "app/gui/UpdateChecker.h"
+#include "app/gui/coreWindow.h"
 #include "support/LocalHttpServer.h"
 
 namespace apptest {
@@ -93,6 +96,7 @@ TEST_F(DesktopActions, StopQuestionPausesTheCopyAndAFailedOrStoppedCopyIsRemoved
 }
 
 TEST_F(DesktopActions, PreviewPlaysTheResultWhereItsKindAndVlcAllow) {
+  chooseDamaged(movieIn("first.avi"));  // the MOV chosen next replaces it, kind and all
   repairStandIn("clip.mov");
   const std::string movResult = controller->repairedFilePath();
   click("prewBtn");
@@ -176,6 +180,48 @@ TEST_F(DesktopActions, UpdateIsOfferedOnlyForAnotherPublishedVersion) {
   // The updater installed as a folder is started through its program.
   std::filesystem::create_directory(work.file(".refresher"));
   EXPECT_EQ(qvr::updaterProgram(work.path()), updater + "/refresher");
+}
+
+TEST_F(DesktopActions, MenuPopsUpFromItsButtonAndF10AndEachItemDoesItsPart) {
+  QMenu* menu = controller->ui().appMenu;
+  for (const bool byKey : {false, true}) {
+    controller->window()->activateWindow();  // the key goes to the active window only
+    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+    byKey ? QTest::keyClick(controller->window(), Qt::Key_F10) : click("menuBtn");
+    EXPECT_TRUE(waitUntil([&] { return menu->isVisible(); }, 5000)) << byKey;
+    menu->hide();
+  }
+  auto has = [](const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; };
+  const struct {
+    const char* item;
+    const char* helpLink;
+    std::function<bool()> done;
+  } cases[] = {
+      // No address configured means no newer version, which a user who asked still hears of.
+      {"checkForUpdatesItem", "",
+       [&] { return desktop.launches == std::vector<Args>{{qvr::updaterAgent(work.path())}}; }},
+      {"reportProblemItem", "", [&] { return visible("errorReportWindow"); }},
+      {"helpItem", "", [&] { return desktop.documents.size() == 1 && has(desktop.documents[0], "--output-dir"); }},
+      {"helpItem", "https://help.example/guide",
+       [&] { return desktop.openedURLs == Args{"https://help.example/guide"}; }},
+      {"aboutItem", "",
+       [&] {
+         return desktop.alerts.size() == 1 && has(desktop.alerts[0].message, "7.3.1") &&
+                has(desktop.alerts[0].message, qVersion());
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.item) + " " + c.helpLink);
+    qvr::AppInfo info = testInfo();
+    info.helpLink = c.helpLink;
+    info.shortVersion = "7.3.1";
+    desktop = ScriptedDesktop();
+    desktop.working = work.path();
+    ASSERT_TRUE(launch(scripted(completingJob()), info));
+    ASSERT_TRUE(waitUntil([&] { return !controller->updates().running(); }, 20000)) << "the check at start-up";
+    controller->window()->findChild<QAction*>(c.item)->trigger();
+    EXPECT_TRUE(waitUntil(c.done, 20000));
+  }
 }
 
 // The copy behind saving and its checks.
@@ -277,18 +323,31 @@ std::string waitForFile(const std::string& path) {
 
 TEST(PlayerProcess, HostilePathReachesVlcAndAnEntrysProgramAsOneArgument) {
   testsupport::TempDir dir;
-  std::filesystem::create_directory(dir.file("bin"));
-  writeRecorder(dir.file("bin/vlc"), dir.file("vlc.log"));
   const std::string movie = dir.file("my \"best\" clip's; touch PWNED $(touch PWNED2) `touch PWNED3`.avi");
   testsupport::writeFile(movie, std::vector<uint8_t>(100, 1));
 
-  const std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
-  setenv("PATH", (dir.file("bin") + ":" + savedPath).c_str(), 1);
+  // VLC on PATH, or outside it as the Flatpak export in the (scratch) home folder.
+  const std::string savedPath = getenv("PATH") ? getenv("PATH") : "",
+                    flatpak = qvr::fs::homeDirectory() + "/.local/share/flatpak/exports/bin";
+  std::string pathWithoutVlc = dir.file("bin");
+  for (const auto& part : std::views::split(savedPath, ':')) {
+    const std::string folder(part.begin(), part.end());
+    if (!qvr::fs::fileExists(folder + "/vlc")) pathWithoutVlc += ":" + folder;
+  }
+  std::filesystem::create_directories(flatpak);
+  std::filesystem::create_directory(dir.file("bin"));
   qvr::QtPlatformServices platform;
+  platform.alertShown = [](coreWindow&) { return 0; };  // VLC not found
   qvr::QtDesktopServices desktop;
-  qvr::PreviewLauncher(platform, desktop, "").playWithVLC(movie, true);
+  setenv("PATH", pathWithoutVlc.c_str(), 1);
+  for (const std::string& vlc : {dir.file("bin/vlc"), flatpak + "/org.videolan.VLC"}) {
+    writeRecorder(vlc, dir.file("vlc.log"));
+    qvr::PreviewLauncher(platform, desktop, "").playWithVLC(movie, true);
+    EXPECT_EQ(waitForFile(dir.file("vlc.log")), "1\n" + movie + "\n") << vlc;
+    std::filesystem::remove(vlc);
+    std::filesystem::remove(dir.file("vlc.log"));
+  }
   setenv("PATH", savedPath.c_str(), 1);
-  EXPECT_EQ(waitForFile(dir.file("vlc.log")), "1\n" + movie + "\n");
 
   // Without VLC an AVI goes to the chosen application entry.
   ScriptedDesktop noVlc;

@@ -192,6 +192,21 @@ TEST_F(Workflow, DroppedMovieIsTakenOnTheStartScreenOnly) {
   EXPECT_FALSE(controller->canTakeDroppedFile(mp4)) << "not while another screen is up";
 }
 
+TEST_F(Workflow, FileFromTheDesktopIsTakenAsIfDroppedButNotDuringARepair) {
+  ASSERT_TRUE(launch(scripted(endlessJob())));
+  const std::string startHeader = text("upperBoxField").toStdString();
+  controller->window()->hide();
+  EXPECT_TRUE(controller->openFileFromDesktop(movieIn("clip.avi")));
+  EXPECT_TRUE(controller->window()->isVisible() && onPage(qvr::tabs::kMain) && visible("repairbutton"));
+  const std::string mov = movieIn("clip.mov");
+  EXPECT_TRUE(controller->openFileFromDesktop(mov));
+  EXPECT_TRUE(onPage(qvr::tabs::kReference) && controller->movFile() && controller->corruptFilePath() == mov);
+  EXPECT_NE(text("upperBoxField").toStdString(), startHeader) << "the start screen's header outlives it";
+  click("refTabRepairBtn");
+  EXPECT_FALSE(controller->openFileFromDesktop(movieIn("other.mov")));
+  EXPECT_TRUE(onPage(qvr::tabs::kRepairing) && controller->corruptFilePath() == mov);
+}
+
 // The error report's windows as the application opens them, over the could-not-repair dialog.
 class ErrorReport : public WorkflowTest {
  protected:
@@ -314,7 +329,8 @@ TEST_F(RealEngines, DamagedAviIsRepairedWithoutAReference) {
   click("repairbutton");
   ASSERT_TRUE(waitUntil([&] { return finished(); }, 300000));
   ASSERT_TRUE(repaired());
-  EXPECT_EQ(text("tracksField") + text("videoCodecField"), "2XVID");
+  EXPECT_EQ(text("tracksField") + text("videoCodecField") + text("fpsField"), "2XVID25.00");
+  EXPECT_NE(text("durationField"), QStringLiteral("\u2013")) << "no duration known";
   EXPECT_GT(qvr::fs::fileSize(work.path() + "/.testfile.avi").value_or(0), 1000000u);
 }
 
