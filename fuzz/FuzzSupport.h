@@ -43,11 +43,11 @@ inline void writeWhole(const std::string& path, const uint8_t* data, size_t size
   std::fclose(f);
 }
 
-// The standard fixtures: $QVR_FIXTURES_DIR, else build/fixtures of this source tree.
-inline std::string fixturesDir() {
-  if (const char* env = std::getenv("QVR_FIXTURES_DIR"); env != nullptr && *env != 0) return env;
+// The standard cases qvr-make-movies writes: $QVR_CASES_DIR, else build/cases of this source tree.
+inline std::string casesDir() {
+  if (const char* env = std::getenv("QVR_CASES_DIR"); env != nullptr && *env != 0) return env;
   std::string here = __FILE__;
-  return here.substr(0, here.rfind("/fuzz/")) + "/build/fixtures";
+  return here.substr(0, here.rfind("/fuzz/")) + "/build/cases";
 }
 
 // Swallows every report; the targets only care that the job ends without a fault.

@@ -27,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::vector<std::string> references = [] {
     std::vector<std::string> paths;
     for (const char* name : kReferences) {
-      paths.push_back(qvr::fuzz::fixturesDir() + "/" + name);
+      paths.push_back(qvr::fuzz::casesDir() + "/" + name);
       if (FILE* f = std::fopen(paths.back().c_str(), "rb")) {
         std::fclose(f);
       } else {
-        std::fprintf(stderr, "missing reference %s (set QVR_FIXTURES_DIR)\n", paths.back().c_str());
+        std::fprintf(stderr, "missing reference %s (set QVR_CASES_DIR)\n", paths.back().c_str());
         std::abort();
       }
     }

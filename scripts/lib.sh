@@ -1,6 +1,5 @@
 # Shared by scripts/run and scripts/test: install what is missing, then configure and build.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export QVR_SHARED_DIR=${QVR_SHARED_DIR:-$(cd "$here/.." && pwd)/shared}
 
 # Debian packages every build and test needs; later subsystems add theirs here.
 QVR_PACKAGES=(
