@@ -1,5 +1,6 @@
 #include "bitstream/BitstreamTestSupport.h"
 
+#include <cstdio>
 #include <sstream>
 
 #include "support/TestSupport.h"
@@ -97,34 +98,27 @@ std::vector<TraceUnit> traceUnits(const std::string& annexBPath, std::string* lo
                                         " -c copy -bsf:v trace_headers -f null - 2>&1");
   if (log) *log = result.output;
   std::vector<TraceUnit> units;
-  if (result.exitCode != 0) return units;
   bool inPacket = false;
-  std::istringstream in(result.output);
-  std::string line;
-  while (std::getline(in, line)) {
-    // "[trace_headers @ 0x...] <text>"; progress output may precede it on the same line.
+  std::istringstream in(result.exitCode == 0 ? result.output : "");
+  for (std::string line; std::getline(in, line);) {
+    // "[trace_headers @ 0x...] <bit offset> <name> <bits> = <value>"; progress output may precede it.
     const size_t tag = line.find("[trace_headers @ ");
-    const size_t close = line.find("] ", tag);
-    if (tag == std::string::npos || close == std::string::npos) continue;
-    const std::string text = line.substr(close + 2);
+    if (tag == std::string::npos) continue;
+    const std::string text = line.substr(line.find("] ", tag) + 2);
     if (text == "Extradata" || text.rfind("Packet:", 0) == 0) inPacket = text != "Extradata";
-    // "<bit offset> <name> <bits> = <value>"
-    std::istringstream fields(text);
-    std::string offset, name, bits, equals;
-    int64_t value = 0;
-    if (!inPacket || !(fields >> offset >> name >> bits >> equals >> value) || equals != "=") continue;
-    if (offset.find_first_not_of("0123456789") != std::string::npos) continue;
-    if (bits.find_first_not_of("01") != std::string::npos) continue;
-    if (name == "forbidden_zero_bit") units.emplace_back();
+    char name[128], bits[128];
+    unsigned offset = 0;
+    long long value = 0;
+    if (!inPacket || std::sscanf(text.c_str(), "%u %127s %127[01] = %lld", &offset, name, bits, &value) != 4) continue;
+    if (std::string(name) == "forbidden_zero_bit") units.emplace_back();
     if (!units.empty()) units.back()[name] = value;
   }
   return units;
 }
 
 std::optional<int64_t> field(const TraceUnit& unit, const std::string& name) {
-  auto it = unit.find(name);
-  if (it == unit.end()) return std::nullopt;
-  return it->second;
+  const auto it = unit.find(name);
+  return it == unit.end() ? std::nullopt : std::optional<int64_t>(it->second);
 }
 
 void profileTierLevel265(BitWriter& w) {
