@@ -26,10 +26,6 @@ std::string corpusMissing(const std::string& file, const std::string& what) {
 }
 std::string sourceDir() { return QVR_SOURCE_DIR; }
 std::string binaryDir() { return QVR_BINARY_DIR; }
-std::string fixturesDir() {
-  if (const char* env = std::getenv("QVR_FIXTURES_DIR"); env && *env) return env;
-  return binaryDir() + "/fixtures";
-}
 std::string executablePath() { return binaryDir() + "/quenda-video-repair"; }
 
 TempDir::TempDir() {

@@ -15,8 +15,6 @@ std::string corpusDir();
 std::string corpusMissing(const std::string& file, const std::string& what);
 std::string sourceDir();
 std::string binaryDir();
-// Standard fixture cases made by make-fixtures (QVR_FIXTURES_DIR, else <build>/fixtures).
-std::string fixturesDir();
 // The command-line executable of this build tree.
 std::string executablePath();
 
