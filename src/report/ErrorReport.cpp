@@ -180,6 +180,11 @@ void ErrorReport::submitErrorReport(const ReportForm& form, const std::vector<Re
   if (!validateEmailWithString(form.email)) return runAlertWithMessage(kInvalidEmail, kMailImage, true);
   form_ = form;
   files_ = files;
+  {
+    // A new submit is a new report; a mail left from an earlier one is not sent for it.
+    std::lock_guard lock(mailMutex_);
+    pendingMail_.reset();
+  }
   if (form.uploadFiles) {
     if (files.empty()) return runAlertWithMessage(kAddFiles, kInformationImage, true);
     int32_t selected = getselectFile(files);
@@ -192,8 +197,57 @@ void ErrorReport::submitErrorReport(const ReportForm& form, const std::vector<Re
 }
 
 void ErrorReport::retryClicked(const std::vector<ReportFile>& files) {
+  // The files of a report whose mail did not go out are stored already: only the mail is sent.
+  if (mailPending()) return resendPendingMail();
   files_ = files;
   uploadFileWithSelectedCount(getselectFile(files_));
+}
+
+bool ErrorReport::mailPending() const {
+  std::lock_guard lock(mailMutex_);
+  return pendingMail_.has_value();
+}
+
+void ErrorReport::resendPendingMail() {
+  std::optional<ReportMail> mail;
+  {
+    std::lock_guard lock(mailMutex_);
+    mail = pendingMail_;
+  }
+  if (!mail) return;
+  if (!platform_.isConnectedToInternet()) return internetMessage();
+  errordelegate_.changeErrorTabViewWithIdentifier("2", "Cancel", true);
+  errordelegate_.changeUploadFileName(report::kSendingReport);
+  windows_.runUploadWindow();
+  sendReportMail(*mail, true);
+}
+
+void ErrorReport::sendReportMail(ReportMail mail, bool showOutcome) {
+  if (showOutcome) {
+    std::lock_guard lock(mailMutex_);
+    pendingMail_ = mail;
+  }
+  workStarted();
+  mailer_.sendMailWithSubject(mail.subject, mail.sender, mail.body, [this, showOutcome](MailOutcome outcome) {
+    if (showOutcome) {
+      if (outcome == MailOutcome::Accepted) {
+        {
+          std::lock_guard lock(mailMutex_);
+          pendingMail_.reset();
+        }
+        uploadCompleted_ = true;
+        errordelegate_.changeErrorTabViewWithIdentifier("4", "Close", true);
+      } else {
+        uploadCompleted_ = false;
+        if (outcome == MailOutcome::Refused) {
+          runAlertWithMessage(report::kMailRefused, report::kInformationImage, false);
+        } else {
+          internetMessage();
+        }
+      }
+    }
+    workEnded();
+  });
 }
 
 void ErrorReport::abortUpload() {
@@ -205,10 +259,12 @@ void ErrorReport::driveLinkReport() {
   if (!servicesConfigured(false)) return;
   std::string reportId = newReportIdentifier();
   std::string body = reportMailBody(form_.description, {form_.driveLink}, platform_.operatingSystemVersion(), reportId);
-  sendMailWithSubject(reportMailSubject(), form_.email, body);
-  uploadCompleted_ = true;
-  errordelegate_.changeErrorTabViewWithIdentifier("4", "Close", true);
+  // Here the mail is the whole report: it is sent once the mail service has taken it.
+  uploadCompleted_ = false;
+  errordelegate_.changeErrorTabViewWithIdentifier("2", "Cancel", true);
+  errordelegate_.changeUploadFileName(report::kSendingReport);
   windows_.runUploadWindow();
+  sendReportMail({reportMailSubject(), form_.email, body}, true);
 }
 
 void ErrorReport::sendMailWithSubject(const std::string& subject, const std::string& sender,
@@ -402,32 +458,33 @@ void ErrorReport::finishUpload(Upload& upload) {
     deleteContainer(upload.container, false);
     return;
   }
-  auto sendReportMail = [&] {
-    std::string body = reportMailBody(upload.description, upload.uploadedLinks(), platform_.operatingSystemVersion(),
-                                      upload.containerName);
-    sendMailWithSubject(reportMailSubject(), upload.email, body);
-  };
+  const ReportMail mail{reportMailSubject(), upload.email,
+                        reportMailBody(upload.description, upload.uploadedLinks(), platform_.operatingSystemVersion(),
+                                       upload.containerName)};
   if (upload.failed) {
     if (upload.started == 0) {
       errordelegate_.failedUploadWithHeaderState(true);
     } else {
       errordelegate_.failedUploadWithHeader(std::to_string(upload.started.load()) + " File uploaded sucessfully.");
       errordelegate_.failedUploadWithHeaderState(false);
-      sendReportMail();
+      sendReportMail(mail, false);
     }
     errordelegate_.changeErrorTabViewWithIdentifier("1", "Close", true);
     return;
   }
   if (!platform_.isConnectedToInternet()) {
-    // Everything is stored but the mail cannot go out: without it nobody would look at the files.
+    // Everything is stored but the mail cannot go out yet: the files stay, and the retry sends
+    // the mail that points at them.
     uploadCompleted_ = false;
+    {
+      std::lock_guard lock(mailMutex_);
+      pendingMail_ = mail;
+    }
     internetMessage();
-    deleteContainer(upload.container, false);
     return;
   }
-  uploadCompleted_ = true;
-  sendReportMail();
-  errordelegate_.changeErrorTabViewWithIdentifier("4", "Close", true);
+  errordelegate_.changeUploadFileName(report::kSendingReport);
+  sendReportMail(mail, true);
 }
 
 void ErrorReport::deleteContainer(const std::shared_ptr<AZSCloudBlobContainer>& container, bool showAborted) {

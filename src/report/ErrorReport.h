@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,8 @@ class ErrorReport {
   void uploadFileWithSelectedCount(int32_t count);
   void startUploadingFileWithWmailID(const std::string& email, int32_t fileCount, const std::string& message);
   void sendMailWithSubject(const std::string& subject, const std::string& sender, const std::string& message);
+  // Whether a report's mail is waiting to be sent again (its files stay uploaded meanwhile).
+  bool mailPending() const;
 
   // The error log of failed files: a file this report created itself (beside any the user
   // already has), and the only one deleteErrorLog() removes when the report window closes.
@@ -110,6 +113,18 @@ class ErrorReport {
 
   ReportForm form_;
   std::vector<ReportFile> files_;
+  // The report's mail: support hears of the files only through it, so the report is sent only
+  // when the mail service accepted it. A mail that did not go out waits here for the retry.
+  struct ReportMail {
+    std::string subject;
+    std::string sender;
+    std::string body;
+  };
+  void sendReportMail(ReportMail mail, bool showOutcome);
+  void resendPendingMail();
+  mutable std::mutex mailMutex_;
+  std::optional<ReportMail> pendingMail_;
+
   std::atomic<bool> uploadCompleted_{false};
   std::atomic<bool> AbortError_{false};
   std::atomic<bool> uploadRunning_{false};  // from the start request to the end of the upload loop

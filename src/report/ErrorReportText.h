@@ -18,6 +18,9 @@ inline constexpr const char* kAlreadyInList = "Slected file is already in list."
 inline constexpr const char* kClickToRemove = "Click on the file to remove.";
 inline constexpr const char* kAbortQuestion = "Do you really want to abort the process?";
 inline constexpr const char* kAborting = "Aborting please wait...";
+inline constexpr const char* kMailRefused =
+    "The support service did not accept the report. Please try again later or contact support directly.";
+inline constexpr const char* kSendingReport = "Sending the report...";
 inline constexpr const char* kNotConfigured =
     "The error report service is not configured on this computer. Please contact support directly.";
 

@@ -43,7 +43,7 @@ std::string composeMailDocument(const std::string& supportMailbox, const std::st
 SupportMailer::~SupportMailer() { waitUntilIdle(); }
 
 void SupportMailer::sendMailWithSubject(const std::string& subject, const std::string& sender,
-                                        const std::string& message) {
+                                        const std::string& message, std::function<void(MailOutcome)> done) {
   HttpRequest request;
   request.method = "POST";
   request.url = settings_.sendUrl();
@@ -54,15 +54,19 @@ void SupportMailer::sendMailWithSubject(const std::string& subject, const std::s
   request.timeout = std::chrono::seconds(60);
 
   std::lock_guard lock(mutex_);
-  sending_.emplace_back([request = std::move(request)] {
+  sending_.emplace_back([request = std::move(request), done = std::move(done)] {
     HttpResponse response = performHttpRequest(request);
+    MailOutcome outcome = MailOutcome::Accepted;
     if (!response.error.empty()) {
       log("Error sending email: %s", response.error.c_str());
+      outcome = MailOutcome::Unreachable;
     } else if (!response.ok()) {
       log("Error sending email: the mail service refused it with HTTP status %ld", response.status);
+      outcome = MailOutcome::Refused;
     } else {
       log("Email sent successfully!");
     }
+    if (done) done(outcome);
   });
 }
 

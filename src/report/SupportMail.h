@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,7 +28,11 @@ struct MailSettings {
 std::string composeMailDocument(const std::string& supportMailbox, const std::string& subject,
                                 const std::string& sender, const std::string& body);
 
-// Sends report mails, each on a thread of its own; the answer is only logged.
+// How the mail service answered a mail.
+enum class MailOutcome { Accepted, Refused, Unreachable };
+
+// Sends report mails, each on a thread of its own; the answer is logged and handed to `done`
+// (on the mail's thread) when one is given.
 class SupportMailer {
  public:
   explicit SupportMailer(MailSettings settings) : settings_(std::move(settings)) {}
@@ -35,7 +40,8 @@ class SupportMailer {
   SupportMailer(const SupportMailer&) = delete;
   SupportMailer& operator=(const SupportMailer&) = delete;
 
-  void sendMailWithSubject(const std::string& subject, const std::string& sender, const std::string& message);
+  void sendMailWithSubject(const std::string& subject, const std::string& sender, const std::string& message,
+                           std::function<void(MailOutcome)> done = nullptr);
   // Returns once every mail sent so far has its answer (or has failed).
   void waitUntilIdle();
   const MailSettings& settings() const { return settings_; }

@@ -108,9 +108,11 @@ TEST_F(ReportForm, EachFormErrorInItsOrderWithItsImageAndNothingSent) {
 
 TEST_F(ReportForm, DriveLinkReportMailsAtOnceWithoutUpload) {
   report.submitErrorReport({"user@example.com", "It stops.", false, "https://drive.example/d/XYZ"}, {{true, "/x.mov"}});
-  EXPECT_EQ(windows.matching(), (std::vector<std::string>{"page 4 Close retry-hidden", "run"}));
-  EXPECT_TRUE(report.uploadCompleted());
   report.waitUntilIdle();
+  // The mail is the whole report here: it is shown as sent once the service took it.
+  EXPECT_EQ(windows.matching(), (std::vector<std::string>{"page 2 Cancel retry-hidden", "file Sending the report...",
+                                                          "run", "page 4 Close retry-hidden"}));
+  EXPECT_TRUE(report.uploadCompleted());
   ASSERT_EQ(mail.requests().size(), 1u) << "the mail only; nothing reached the storage port";
   EXPECT_EQ(mailBodyOf(mail.requests()[0]).rfind("It stops.\n\nhttps://drive.example/d/XYZ\n\nMacOS : Debian", 0), 0u);
 }
@@ -206,6 +208,20 @@ TEST_F(ReportUpload, FilesAfterAFailedOneAreUploadedInFullAndCountedTruly) {
   EXPECT_FALSE(qvr::fs::fileExists(platform.errorLogPath()));
 }
 
+TEST_F(ReportUpload, AUsersOwnErrorLogIsNeitherAppendedToNorDeleted) {
+  qvr::fs::createDirectories(qvr::fs::parentPath(platform.errorLogPath()));
+  testsupport::writeFile(platform.errorLogPath(), {'m', 'i', 'n', 'e'});
+  const std::string missing = dir.file("files/missing.mov");
+  run({{true, file("a.bin", 10)}, {true, missing}});
+  const std::string own = report->errorLogPath();
+  EXPECT_NE(own, platform.errorLogPath());
+  const auto ownLog = testsupport::readFile(own);
+  EXPECT_EQ(std::string(ownLog.begin(), ownLog.end()), missing + " Failed to upload.\n");
+  report->deleteErrorLog();
+  EXPECT_FALSE(qvr::fs::fileExists(own));
+  EXPECT_EQ(testsupport::readFile(platform.errorLogPath()), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
+}
+
 TEST_F(ReportUpload, NothingStoredMeansNoMailAndTheOtherHeader) {
   storage.fault = [](const LocalHttpServer::Request& r) { return has(r.target, "/a.bin?") ? 400 : 0; };
   run({{true, file("a.bin", 10)}, {true, dir.file("files/gone.mov")}});
@@ -245,6 +261,7 @@ struct Fault {
   int status;           // with this answer; 0: answered as usual
   bool offline;         // the computer goes offline as it is answered
   bool fileFails;       // the file is at fault: the others are mailed, the failed one is logged
+  bool stored = false;  // everything arrived: the container stays and the retry sends only the mail
 };
 const Fault kFaults[] = {
     {"FileBlock", "/b.bin?comp=block&", 500, false, true},
@@ -252,7 +269,7 @@ const Fault kFaults[] = {
     {"EmailBlob", "/email.txt?comp=block&", 500, false, false},
     {"ContainerCreation", "?restype=container", 403, false, false},
     {"OfflineDuringABlock", "/a.bin?comp=block&", 400, true, false},
-    {"OfflineBeforeTheMail", "/b.bin?comp=blocklist", 0, true, false},
+    {"OfflineBeforeTheMail", "/b.bin?comp=blocklist", 0, true, false, true},
 };
 
 void PrintTo(const Fault& f, std::ostream* out) { *out << f.name; }
@@ -279,9 +296,10 @@ TEST_P(ReportRetry, FailedAttemptIsNotShownAsSentAndTheRetryCompletesIt) {
   auto mails = mailRequests(mail);
   ASSERT_EQ(mails.size(), f.fileFails ? 1u : 0u);
   EXPECT_TRUE(mails.empty() || !has(mailBodyOf(mails[0]), "b.bin")) << "only what arrived is mailed";
-  EXPECT_EQ(storage.targets("DELETE", report->containerName()).size(), f.fileFails ? 0u : 1u)
-      << "a mailed link must stay valid";
+  EXPECT_EQ(storage.targets("DELETE", report->containerName()).size(), f.fileFails || f.stored ? 0u : 1u)
+      << "a mailed link must stay valid, and stored files are kept for the mail's retry";
 
+  const auto blockListsBefore = storage.targets("PUT", "comp=blocklist").size();
   platform.connected = true;
   f.fileFails ? report->submitErrorReport(form, files) : report->retryClicked(files);
   report->waitUntilIdle();
@@ -291,26 +309,39 @@ TEST_P(ReportRetry, FailedAttemptIsNotShownAsSentAndTheRetryCompletesIt) {
   ASSERT_EQ(mails.size(), f.fileFails ? 2u : 1u);
   const std::string body = mailBodyOf(mails.back()), url = storage.server.baseUrl() + base();
   EXPECT_TRUE(has(body, "\n\n" + url + "a.bin\n\n" + url + "b.bin\n\n")) << body;
+  if (f.stored) {
+    EXPECT_EQ(storage.targets("PUT", "comp=blocklist").size(), blockListsBefore) << "nothing uploaded again";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, ReportRetry, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The mail is what makes support look at the files, yet its outcome is only logged: a report whose
-// mail never went out is shown as sent, and no retry is offered.
-TEST_F(ReportUpload, DISABLED_MailThatCannotGoOutIsNotShownAsSentAndARetrySendsIt) {
-  std::atomic<int> attempts{0};
-  LocalHttpServer dropsFirst([&](const LocalHttpServer::Request&) {
-    return LocalHttpServer::Response{attempts++ ? 202 : LocalHttpServer::kHangUp, "", {}};
-  });
-  start(dropsFirst);
-  const std::vector<qvr::ReportFile> files{{true, file("a.bin", 3000)}};
-  run(files);
-  EXPECT_FALSE(report->uploadCompleted());
-  EXPECT_EQ(windows.lastPage(), "page 5 OK retry-shown");
-  report->retryClicked(files);
-  report->waitUntilIdle();
-  EXPECT_EQ(mailRequests(dropsFirst).size(), 2u);
+// The mail is what makes support look at the files: a report whose mail was refused or never got
+// through is not shown as sent, its files stay, and the retry sends the mail alone.
+TEST_F(ReportUpload, MailThatCannotGoOutIsNotShownAsSentAndARetrySendsIt) {
+  for (int firstAnswer : {LocalHttpServer::kHangUp, 401}) {
+    std::atomic<int> attempts{0};
+    LocalHttpServer dropsFirst([&](const LocalHttpServer::Request&) {
+      return LocalHttpServer::Response{attempts++ ? 202 : firstAnswer, "", {}};
+    });
+    start(dropsFirst);
+    const std::vector<qvr::ReportFile> files{{true, file("a.bin", 3000)}};
+    run(files);
+    EXPECT_FALSE(report->uploadCompleted()) << firstAnswer;
+    EXPECT_EQ(windows.lastPage(), "page 5 OK retry-shown");
+    EXPECT_EQ(windows.matching("message ").back(),
+              message(firstAnswer == 401 ? texts::kMailRefused : texts::kCheckInternet));
+    EXPECT_TRUE(storage.targets("DELETE", report->containerName()).empty());
+    const auto blockLists = storage.targets("PUT", "comp=blocklist").size();
+    report->retryClicked(files);
+    report->waitUntilIdle();
+    EXPECT_TRUE(report->uploadCompleted());
+    EXPECT_EQ(windows.lastPage(), "page 4 Close retry-hidden");
+    EXPECT_EQ(mailRequests(dropsFirst).size(), 2u);
+    EXPECT_EQ(storage.targets("PUT", "comp=blocklist").size(), blockLists) << "the files were not uploaded again";
+    report.reset();
+  }
 }
 
 }  // namespace
