@@ -54,6 +54,7 @@ TEST(CameraFiles, ParseWithTheValuesTheirWritersRecordedAndRewriteUnchanged) {
       {"apple_sample_ipod.m4v", 2, 1001, 1002, "320x240", 10.0, 855, 44100, {0x12, 0x10}, 0},
       {"flir_one_thermal.mp4", 2, 1001, 1002, "1080x1440", 7.399, 84, 44100, {0x12, 0x08}, 0},
       {"x264_lavf53_v1.mp4", 2, 1001, 1002, "480x272", 25.0, 51, 44100, {0x12, 0x10}, 0},
+      {"pixel_motionphoto_2hevc.mp4", 4, 1002, 0, "1024x768", 27.61, 58, 0, {}, 0},  // movie and still, no sound
       {"lavf_avc1080p50_sowt.mov", 2, 1001, 1003, "1920x1080", 50.0, 100, 48000, {}, 0},
       {"lavf_avc720p_twos.mov", 2, 1001, 1004, "1080x720", 29.97, 30, 44100, {}, 0},
       // QuickTime "lpcm", H.263 and AMR are not among the codecs the repair knows: tracks are

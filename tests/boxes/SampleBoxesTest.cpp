@@ -91,7 +91,7 @@ TEST(SampleDescription, OnlyPcmEntriesOfVersionOneCarryBytesPerFrame) {
             0u);
 }
 
-TEST(Descriptors, OptionalFieldsAndLengthsDecideWhereTheConfigurationIs) {
+TEST(Descriptors, OptionalFieldsDecideWhereTheConfigurationIs) {
   // Dependence, URL (not valid UTF-8) and OCR fields come before the nested descriptors.
   Bytes es = {0x00, 0x07, 0xE3, 0x01, 0x02, 3, 'a', 0xFF, 'b', 0x03, 0x04};
   const Bytes rest = esPayload({0x11, 0x90});
