@@ -11,10 +11,6 @@
 
 namespace testsupport {
 
-std::string sharedDir() {
-  if (const char* env = std::getenv("QVR_SHARED_DIR"); env && *env) return env;
-  return QVR_SHARED_DIR;
-}
 std::string corpusDir() {
   if (const char* env = std::getenv("QVR_CORPUS_DIR"); env && *env) return env;
   return sourceDir() + "/../shared/corpus";

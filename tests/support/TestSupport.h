@@ -6,8 +6,6 @@
 
 namespace testsupport {
 
-// ../shared next to the checkout: the measurement tools and the corpus.
-std::string sharedDir();
 // Camera recordings kept outside the repository (third-party files): QVR_CORPUS_DIR, else
 // ../shared/corpus next to the checkout.
 std::string corpusDir();
