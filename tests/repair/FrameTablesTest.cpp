@@ -9,9 +9,7 @@ namespace {
 PictureInfo picture(int32_t pocLsb, bool reference, bool idr = false) {
   PictureInfo p;
   p.isPicture = true;
-  p.isSync = idr;
-  p.resetsOrder = idr;
-  p.isIntra = idr;
+  p.isSync = p.resetsOrder = p.isIntra = idr;
   p.isReference = reference;
   p.isDisposable = !reference;
   p.pocLsb = pocLsb;
@@ -30,6 +28,8 @@ TEST(FrameTables, BFramePyramidGetsDisplayOrderOffsets) {
   EXPECT_EQ(*t.compositionOffsets, (std::vector<uint32_t>{1024, 2560, 1024, 0, 512}));
   EXPECT_EQ(t.editMediaTime, 1024u);
   EXPECT_EQ(t.syncSamples, std::vector<uint32_t>{1});
+  // Dependency bytes mark the intra picture and the disposable ones.
+  EXPECT_EQ(t.sdtp, (std::vector<uint8_t>{0x24, 0x14, 0x14, 0x18, 0x18}));
 }
 
 TEST(FrameTables, DisplayOrderRestartsAtEveryIdrAndFollowsLsbWrap) {
@@ -62,9 +62,4 @@ TEST(FrameTables, ParameterSetSampleIsShownWithThePictureAfterIt) {
   ASSERT_TRUE(t.compositionOffsets);
   // display order: I, b(2), sps, P(4) -> ranks 0 2 3 1; delay 2
   EXPECT_EQ(*t.compositionOffsets, (std::vector<uint32_t>{20, 30, 30, 0}));
-}
-
-TEST(FrameTables, DependencyBytesMarkIntraAndDisposablePictures) {
-  auto t = deriveFrameTables({picture(0, true, true), picture(4, true), picture(2, false)}, 256, 1);
-  EXPECT_EQ(t.sdtp, (std::vector<uint8_t>{0x24, 0x14, 0x18}));
 }

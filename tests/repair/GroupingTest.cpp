@@ -32,15 +32,26 @@ uint32_t groupAll(const std::vector<std::shared_ptr<NALU>>& units, SampleChunk& 
   uint64_t offset = 1000;
   const NALU* previous = nullptr;
   for (const auto& x : units) {
-    if (h265) {
-      RepairFile::groupHEVC(x, previous, picture, offset, samples, &counted);
-    } else {
-      RepairFile::groupAVC(x, previous, offset, samples, &counted);
-    }
+    h265 ? RepairFile::groupHEVC(x, previous, picture, offset, samples, &counted)
+         : RepairFile::groupAVC(x, previous, offset, samples, &counted);
     offset += x->nalSize;
     previous = x.get();
   }
   return counted;
+}
+
+using Spans = std::vector<std::pair<uint64_t, uint64_t>>;  // offset and size of every sample
+
+Spans spans(const SampleChunk& samples) {
+  Spans out;
+  for (const auto& s : samples) out.emplace_back(s->sampleOffset, s->sampleSize);
+  return out;
+}
+
+std::vector<bool> prefixes(const SampleChunk& samples) {
+  std::vector<bool> out;
+  for (const auto& s : samples) out.push_back(RepairFile::isPrefixSample(*s));
+  return out;
 }
 }  // namespace
 
@@ -49,13 +60,9 @@ TEST(Grouping, SlicesOfOnePictureFormOneSampleUntilTheMacroblockOrderRestarts) {
   uint32_t counted = groupAll({avc(1, 100, 0, 0, 3), avc(1, 110, 120, 0, 3), avc(1, 120, 240, 0, 3),
                                avc(1, 130, 0, 0, 3), avc(1, 140, 120, 0, 4)},
                               samples, false);
-  ASSERT_EQ(samples.size(), 3u);
-  EXPECT_EQ(counted, 3u);
-  EXPECT_EQ(samples[0]->sampleOffset, 1000u);
-  EXPECT_EQ(samples[0]->sampleSize, 330u);
-  EXPECT_EQ(samples[1]->sampleOffset, 1330u);
   // A different frame_num is another picture even with a larger macroblock address.
-  EXPECT_EQ(samples[2]->sampleSize, 140u);
+  EXPECT_EQ(spans(samples), (Spans{{1000, 330}, {1330, 130}, {1460, 140}}));
+  EXPECT_EQ(counted, 3u);
   EXPECT_EQ(samples[2]->firstSlice->frameNum, 4);
 }
 
@@ -63,11 +70,8 @@ TEST(Grouping, NonPictureUnitsAreUncountedSamplesThatFoldIntoTheNextPicture) {
   SampleChunk samples;
   uint32_t counted = groupAll(
       {avc(9, 6), avc(7, 20), avc(8, 8), avc(5, 500, 0, 7, 0), avc(6, 30), avc(1, 200, 0, 5, 1)}, samples, false);
-  EXPECT_EQ(samples.size(), 6u);
   EXPECT_EQ(counted, 3u);  // SPS, IDR, P
-  std::vector<bool> prefix;
-  for (const auto& s : samples) prefix.push_back(RepairFile::isPrefixSample(*s));
-  EXPECT_EQ(prefix, (std::vector<bool>{true, false, true, false, true, false}));
+  EXPECT_EQ(prefixes(samples), (std::vector<bool>{true, false, true, false, true, false}));
   EXPECT_FALSE(samples[1]->firstSlice);  // the SPS sample holds no picture
 }
 
@@ -77,24 +81,18 @@ TEST(Grouping, HevcAccessUnitGathersParameterSetsAndSlicesOfOnePicture) {
       groupAll({hevc("AUD", 35, 7), hevc("VPS", 32, 30), hevc("SPS", 33, 40), hevc("PPS", 34, 10), hevc("SEI", 39, 20),
                 hevc("Slice", 19, 900, 1), hevc("Slice", 19, 300, 0), hevc("Slice", 19, 200, 0)},
                samples, true);
-  ASSERT_EQ(samples.size(), 4u);
+  // AUD | VPS + SPS + PPS | SEI | the three slices
+  EXPECT_EQ(spans(samples), (Spans{{1000, 7}, {1007, 80}, {1087, 20}, {1107, 1400}}));
   EXPECT_EQ(counted, 2u);
-  EXPECT_EQ(samples[1]->sampleSize, 80u);    // VPS + SPS + PPS
-  EXPECT_EQ(samples[3]->sampleSize, 1400u);  // the three slices
   EXPECT_EQ(samples[3]->firstSlice->nalSize, 900u);
-  EXPECT_TRUE(RepairFile::isPrefixSample(*samples[0]));
-  EXPECT_FALSE(RepairFile::isPrefixSample(*samples[1]));
-  EXPECT_TRUE(RepairFile::isPrefixSample(*samples[2]));
+  EXPECT_EQ(prefixes(samples), (std::vector<bool>{true, false, true, false}));
 }
 
 TEST(Grouping, SampleToChunkRunsChangeOnlyWhenTheCountChanges) {
   std::vector<SampleToChunkEntery> entries;
   for (uint32_t chunk = 1; chunk <= 6; ++chunk) RepairFile::recordSampleToChunk(entries, chunk, chunk < 4 ? 1 : 3);
   RepairFile::recordSampleToChunk(entries, 7, 1);
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[0].firstChunk, 1u);
-  EXPECT_EQ(entries[1].firstChunk, 4u);
-  EXPECT_EQ(entries[1].samplesPerChunk, 3u);
-  EXPECT_EQ(entries[2].firstChunk, 7u);
-  EXPECT_EQ(entries[2].sampleDescID, 1u);
+  std::vector<std::vector<uint32_t>> runs;
+  for (const auto& e : entries) runs.push_back({e.firstChunk, e.samplesPerChunk, e.sampleDescID});
+  EXPECT_EQ(runs, (std::vector<std::vector<uint32_t>>{{1, 1, 1}, {4, 3, 1}, {7, 1, 1}}));
 }
