@@ -22,6 +22,7 @@ struct Engine {
   const char* ext;
   int64_t unreadableDamaged;
 };
+void PrintTo(const Engine& engine, std::ostream* os) { *os << engine.name; }
 const Engine kMov{"Mov", "h264_aac_mp4", ".mp4", 104},
     kAvi{"Avi", "avi_mpeg4_pcm", ".avi", RepairFileAvi::kErrorCannotRepair};
 
