@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "bitstream/NALU.h"
+#include "bitstream/SliceHeader_265.h"
 #include "foundation/ByteOrder.h"
 #include "repair/RepairFile.h"
 #include "support/Damage.h"
@@ -47,6 +48,12 @@ class Movies {
          .videoArgs = x264,
          .audioCodec = "pcm_s16be",
          .audioArgs = "",
+         .original = {.seconds = 2}});
+    add({.name = "repair_hevc",
+         .size = "160x96",
+         .videoCodec = "libx265",
+         .videoArgs = "-preset ultrafast -x265-params bframes=0:keyint=60:scenecut=0:pools=none:frame-threads=1",
+         .videoTag = "hvc1",
          .original = {.seconds = 2}});
     add({.name = "repair_mpeg4", .size = "160x96", .videoCodec = "mpeg4", .videoArgs = "", .audioCodec = ""});
   }
@@ -191,6 +198,115 @@ TEST(PcmChunks, GapShorterThanTheFurtherTracksHoldsNoAudio) {
   EXPECT_EQ(RepairFile::pcmChunkFrames(8000, 8000, 4), 0u);
   EXPECT_EQ(RepairFile::pcmChunkFrames(5000, 8000, 4), 0u);
   EXPECT_EQ(RepairFile::pcmChunkFrames(3, 0, 4), 0u);
+}
+
+namespace {
+// A damaged recording as a scan sees it, to splice test files from: its bytes, its first video
+// chunk, where the audio after that ends, and the pictures of the later video chunks.
+struct Recording {
+  std::vector<uint8_t> bytes;
+  SampleChunk first;
+  uint64_t audioEnd = 0;
+  SampleChunk pictures;
+};
+
+Recording scanned(const std::string& reference, const std::string& damaged) {
+  RepairFile e;
+  e.repairFileAtPath(damaged, "", reference);
+  Recording r{readFile(damaged), {}, 0, {}};
+  for (const auto& chunk : e.sampleArray) {
+    if (chunk.front()->sampleType > kSampleTypeH265) continue;
+    if (!r.first.empty() && r.audioEnd == 0) r.audioEnd = chunk.front()->sampleOffset;
+    if (r.first.empty()) r.first = chunk;
+    for (const auto& s : chunk)
+      if (s->firstSlice && r.audioEnd) r.pictures.push_back(s);
+  }
+  return r;
+}
+
+int32_t orderCount(const NALU& slice) {
+  const auto* header = dynamic_cast<const SliceHeader_265*>(slice.RBSP.get());
+  return slice.NALType == 19 || slice.NALType == 20 ? 0 : header ? header->pic_order_cnt_lsb : -1;
+}
+
+enum Source { kAac, kPcm, kHevc };
+enum Pick { kNext, kIdr, kFrameNumGap, kOrder32Ahead, kOrder33Ahead };
+enum After { kAudio, kGarbage, kEnd };
+constexpr uint32_t kFourTimesLargest = 1u << 31;  // plus n: four times the largest picture before, plus n
+}  // namespace
+
+// A lone unit after the first chunk is a picture only when what surrounds it confirms it (and it
+// is not much larger than the pictures before it); a unit declaring 2,200,000 bytes or more ends
+// any run.
+TEST(RepairJob, LonePictureIsTakenOnlyWhenConfirmed) {
+  const struct {
+    const char* name;
+    Source source;
+    int gap;  // bytes left out at the end of the audio after the first chunk; -1: all of it
+    Pick pick;
+    After after;
+    uint32_t declared;  // when not 0, the length its prefix declares instead, made up with zeros
+    bool kept;
+  } cases[] = {
+      {"audio that decodes follows", kAac, 0, kNext, kAudio, 0, true},
+      {"garbage follows", kAac, 0, kNext, kGarbage, 0, false},
+      {"the file ends in it, frame_num continues", kAac, 0, kNext, kEnd, 0, true},
+      {"the file ends in it, frame_num jumps", kAac, 0, kFrameNumGap, kEnd, 0, false},
+      {"4x the largest before", kAac, 0, kNext, kAudio, kFourTimesLargest, true},
+      {"over 4x the largest before", kAac, 0, kNext, kAudio, kFourTimesLargest + 1, false},
+      {"in a run, just below the cut-off", kAac, -1, kNext, kEnd, 2199999, true},
+      {"in a run, at the cut-off", kAac, -1, kNext, kEnd, 2200000, false},
+      {"whole PCM frames before", kPcm, 0, kNext, kGarbage, 0, true},
+      {"a broken PCM frame before", kPcm, 2, kNext, kGarbage, 0, false},
+      {"whole PCM frames, frame_num jumps", kPcm, 0, kFrameNumGap, kGarbage, 0, false},
+      {"whole PCM frames, an IDR picture", kPcm, 0, kIdr, kGarbage, 0, true},
+      {"order count 32 ahead at the end", kHevc, 0, kOrder32Ahead, kEnd, 0, true},
+      {"order count 33 ahead at the end", kHevc, 0, kOrder33Ahead, kEnd, 0, false},
+  };
+  const std::string sources[] = {"aac", "sowt", "hevc"};
+  std::vector<Recording> recordings;
+  for (const auto& name : sources)
+    recordings.push_back(scanned(movies().path(name + ".ref"), movies().path(name + ".damaged")));
+  TempDir tmp;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Recording& r = recordings[c.source];
+    int32_t lastRef = -1, lastOrder = -1;
+    uint64_t largest = 0;
+    for (const auto& s : r.first) {
+      largest = std::max(largest, s->sampleSize);
+      if (s->firstSlice && s->firstSlice->NRI != 0) lastRef = s->firstSlice->frameNum;
+      if (s->firstSlice) lastOrder = orderCount(*s->firstSlice);
+    }
+    auto picked = std::find_if(r.pictures.begin(), r.pictures.end(), [&](const auto& s) {
+      const NALU& n = *s->firstSlice;
+      const bool fits[] = {true, n.NALType == 5, n.NALType == 1 && n.frameNum > lastRef + 1,
+                           orderCount(n) == lastOrder + 32, orderCount(n) == lastOrder + 33};
+      return fits[c.pick];
+    });
+    ASSERT_NE(picked, r.pictures.end());
+    const uint64_t firstEnd = r.first.back()->sampleOffset + r.first.back()->sampleSize;
+    const uint64_t start = (*picked)->sampleOffset, end = start + (*picked)->sampleSize;
+    auto src = [&](uint64_t offset) { return r.bytes.begin() + long(std::min<uint64_t>(offset, r.bytes.size())); };
+    std::vector<uint8_t> f(src(r.first.front()->sampleOffset), src(firstEnd));
+    if (c.gap >= 0) f.insert(f.end(), src(firstEnd), src(r.audioEnd - c.gap));
+    const size_t at = f.size();
+    f.insert(f.end(), src(start), src(end));
+    if (c.declared) {
+      const uint64_t declared =
+          c.declared >= kFourTimesLargest ? c.declared - kFourTimesLargest + 4 * largest : c.declared;
+      qvr::storeBE32(&f[at], uint32_t(declared - 4));
+      f.resize(at + declared);
+    }
+    if (c.after == kAudio) f.insert(f.end(), src(end), src(end + 1024));
+    if (c.after == kGarbage) f.insert(f.end(), 1024, 0xff);
+    testsupport::writeFile(tmp.file("spliced"), f);
+    RepairFile e;
+    e.repairFileAtPath(tmp.file("spliced"), "", movies().path(sources[c.source] + ".ref"));
+    EXPECT_EQ(std::any_of(e.videoSampleArray.begin(), e.videoSampleArray.end(),
+                          [&](const auto& s) { return s->sampleOffset == at; }),
+              c.kept);
+  }
 }
 
 namespace {
