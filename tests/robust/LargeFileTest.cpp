@@ -1,6 +1,6 @@
-// Multi-gigabyte inputs made as sparse files: a movie whose recovered chunks lie past 4 GiB, and a
-// reference whose boxes claim gigabytes. Both must be handled with bounded memory. (The AVI
-// engine's 2 GiB search limit is the AVI chunk search tests' own.)
+// Multi-gigabyte inputs made as sparse files: a movie whose recovered chunks lie past 4 GiB, an
+// AVI larger than the 2 GiB its engine searches, and a reference whose boxes claim gigabytes. All
+// must be handled with bounded memory.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 
+#include "avi/RepairFileAvi.h"
 #include "foundation/ByteOrder.h"
 #include "repair/File.h"
 #include "robust/RobustSupport.h"
@@ -83,6 +84,36 @@ TEST(LargeFile, MovieChunksPast4GiBKeepTheirPlaces) {
     pastHole += p.pos > (uint64_t(1) << 32);
   }
   EXPECT_GT(pastHole, 10u);
+}
+
+TEST(LargeFile, AviIsSearchedInItsFirst2GiBOnly) {
+  SKIP_UNDER_SANITIZERS();
+  // A real AVI pushed apart by a hole so that a video chunk from its second half starts 16 bytes
+  // before 2 GiB: that chunk is the last the search keeps, and the repair says it stopped there.
+  testsupport::TempDir tmp;
+  const auto made = testsupport::makeCase(testsupport::standardCase("avi_mpeg4_pcm"), tmp.file("case"));
+  const auto bytes = testsupport::readFile(made.damaged);
+  const std::string id = "00dc";
+  const uint64_t at = uint64_t(std::search(bytes.begin() + long(bytes.size() / 2), bytes.end(), id.begin(), id.end()) -
+                               bytes.begin()),
+                 near = RepairFileAvi::kSearchLimit - 16;
+  ASSERT_LT(at, bytes.size());
+  writeWithHole(made.damaged, tmp.file("big.avi"), at, near - at);
+
+  robust::Outcome outcome;
+  RepairFileAvi engine;
+  engine.delegate = &outcome;
+  ASSERT_TRUE(engine.fileValidityCheck(tmp.file("big.avi")));
+  engine.retrieveAudioVideoSamplesForFileAtPath(tmp.file("big.avi"), tmp.file("repaired.avi"));
+  ASSERT_TRUE(outcome.errors.empty()) << outcome.errors.front().toString();
+  ASSERT_EQ(outcome.completed, 1);
+  EXPECT_TRUE(engine.searchedFirst2GiBOnly());
+  expectBoundedMemory();
+  ASSERT_GT(engine.videosamplecount, 5u);
+  EXPECT_EQ(engine.videosampleoffsetarray.back(), near);
+  for (const uint64_t offset : engine.audiosampleoffsetarray) EXPECT_LT(offset, near);
+  const auto probe = testsupport::packets(tmp.file("repaired.avi"), "v:0");
+  EXPECT_EQ(probe.size(), engine.videosamplecount);
 }
 
 TEST(LargeFile, BogusBoxSizesInAHugeReferenceDoNotMakeTheScanReadThemWhole) {
