@@ -20,7 +20,7 @@
 #include "boxes/Ctts.h"
 #include "boxes/DecoderConfigDescriptor.h"
 #include "boxes/DecoderSpecifiInfoWrapper.h"
-#include "boxes/Dref.h"
+#include "boxes/Dinf.h"
 #include "boxes/Edts.h"
 #include "boxes/EsdsDecoder.h"
 #include "boxes/HVCDecoderConfigurationRecord.h"

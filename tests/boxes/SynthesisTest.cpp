@@ -33,8 +33,11 @@ TEST(MovieSynthesis, KeepsVideoAndSoundInReferenceOrderWithTheirDurations) {
   ASSERT_EQ(moov->tracks.size(), 2u);
   const Trak& video = *moov->tracks[0];
   const Trak& sound = *moov->tracks[1];
-  EXPECT_EQ(video.trackType, 1);
-  EXPECT_EQ(sound.trackType, 2);
+  // Handlers and media headers of a video and a sound track.
+  EXPECT_EQ(
+      std::tuple(video.trackType, video.mdia->minf->minfMediaType, sound.trackType, sound.mdia->minf->minfMediaType),
+      (std::tuple<int64_t, int64_t, int64_t, int64_t>(1, 1, 2, 2)));
+  EXPECT_EQ(video.mdia->minf->dinf->dref->entries.size(), 1u);
   // 600 samples at 30 per second in a 600 time scale, the edit starting one sample in.
   EXPECT_EQ(moov->duration(), 12000u);
   EXPECT_EQ(video.tkhd->duration, 12000u);
