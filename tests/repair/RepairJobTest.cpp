@@ -169,23 +169,35 @@ TEST(RepairJob, CompleteRepairReportsItsPhasesAndAPauseInTheScanChangesNothing) 
   EXPECT_EQ(readFile(tmp.file("a.mp4")), readFile(tmp.file("b.mp4")));
 }
 
-// Both byte orders are tabulated alike.
+// Both byte orders are tabulated alike, and a version-1 sound description's own bytes per frame
+// count over the channels and sample size.
 TEST(RepairJob, PcmChunksCountTheirOwnFrames) {
   TempDir tmp;
-  for (const std::string name : {"sowt", "twos"}) {
-    SCOPED_TRACE(name);
+  auto v1 = readFile(movies().path("sowt.ref"));
+  const size_t entry = std::string(v1.begin(), v1.end()).find("sowt", moovOffset(v1)) - 4;
+  qvr::storeBE32(&v1[entry + 16], 0x00010000);  // version 1, revision 0
+  qvr::storeBE32(&v1[entry + 44], 2);           // bytes per frame, where the channel layout box was
+  testsupport::writeFile(tmp.file("v1.mov"), v1);
+  const struct {
+    std::string reference, damaged;
+    uint32_t frameBytes;
+  } cases[] = {{movies().path("sowt.ref"), movies().path("sowt.damaged"), 4},
+               {movies().path("twos.ref"), movies().path("twos.damaged"), 4},
+               {tmp.file("v1.mov"), movies().path("sowt.damaged"), 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reference);
     RepairFile e;
     Recorder r;
-    ASSERT_EQ(run(e, r, movies().path(name + ".ref"), movies().path(name + ".damaged"), tmp.file("out.mov")),
-              std::vector<std::string>{"complete"});
+    ASSERT_EQ(run(e, r, c.reference, c.damaged, tmp.file("out.mov")), std::vector<std::string>{"complete"});
     const auto& stsc = e.audioRequest->stscEntries;
     ASSERT_FALSE(stsc.empty());
-    // Walk the runs: every chunk's frame count is its bytes over 4 (16-bit stereo).
+    // Walk the runs: every chunk's frame count is its bytes over the frame size.
     size_t run = 0;
     for (size_t chunk = 1; chunk <= e.audioSampleArray.size(); ++chunk) {
       if (run + 1 < stsc.size() && stsc[run + 1].firstChunk == chunk) ++run;
-      EXPECT_EQ(uint64_t(stsc[run].samplesPerChunk), e.audioSampleArray[chunk - 1]->sampleSize / 4);
+      EXPECT_EQ(uint64_t(stsc[run].samplesPerChunk), e.audioSampleArray[chunk - 1]->sampleSize / c.frameBytes);
     }
+    if (c.frameBytes != 4) continue;
     auto probe = runCommand("ffprobe -v error -select_streams a -show_entries stream=duration -of csv=p=0 " +
                             shellQuote(tmp.file("out.mov")));
     EXPECT_NEAR(std::atof(probe.output.c_str()), 2.0, 0.15) << probe.output;
@@ -306,6 +318,32 @@ TEST(RepairJob, LonePictureIsTakenOnlyWhenConfirmed) {
     EXPECT_EQ(std::any_of(e.videoSampleArray.begin(), e.videoSampleArray.end(),
                           [&](const auto& s) { return s->sampleOffset == at; }),
               c.kept);
+  }
+}
+
+// The reference is scanned in windows of 65,535 bytes that overlap by 24; a file of more than 100
+// windows without a media-data header is scanned in its first ten windows and its last tenth.
+TEST(RepairJob, ReferenceScanFindsTheMovieBoxWhereItsWindowsReach) {
+  const auto ref = readFile(movies().path("aac.ref"));
+  const std::vector<uint8_t> moov(ref.begin() + static_cast<long>(moovOffset(ref)), ref.end());
+  const struct {
+    uint64_t size;
+    int64_t at;  // where the movie box starts in zeros; -1: nowhere
+    bool found;
+  } cases[] = {
+      {200000, 65520, true},                            // across the end of the first window
+      {65533, -1, false},                               // the last window is too short for a box header
+      {6553500, 680000, true},                          // 100 windows: scanned whole
+      {6553501, 680000, false},                         // 101 windows: not in the first ten
+      {6553501, 5800000, false},                        // nor in the last tenth
+      {6553501, int64_t(6553501 - moov.size()), true},  // ending the file
+  };
+  TempDir tmp;
+  for (const auto& c : cases) {
+    std::vector<uint8_t> f(c.size);
+    if (c.at >= 0) std::copy(moov.begin(), moov.end(), f.begin() + c.at);
+    testsupport::writeFile(tmp.file("ref.mov"), f);
+    EXPECT_EQ(File::parseFileAtPath(tmp.file("ref.mov"))->moov != nullptr, c.found) << c.size << " " << c.at;
   }
 }
 
