@@ -1,6 +1,9 @@
-// The rebuilt file's headers and indexes, and a stopped job.
+// The rebuilt file's headers and indexes, and a job paused or stopped part way.
 
 #include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
 
 #include "AviTestFiles.h"
 
@@ -40,17 +43,56 @@ TEST(AviLayout, HeadersAndIndexesForUsualAndOtherFormatSizes) {
   }
 }
 
-TEST(AviJob, StoppedJobLeavesNothing) {
-  auto f = aviHead();
-  for (int i = 0; i < 20; ++i) chunk(f, i % 3 ? "00dc" : "01wb", 1000 + i, static_cast<uint8_t>(i));
-  padTo(f);
-  testsupport::TempDir dir;
-  testsupport::writeFile(dir.file("d.avi"), f);
+// Where a job is interrupted, by the progress value that opens the step (10 each header window,
+// 70 each search window, 80 the writing), and whether it is stopped there or paused and resumed.
+class AviInterruption : public ::testing::TestWithParam<std::pair<int32_t, bool>> {};
+
+// The job runs on a thread of its own and is told to pause or stop from its own progress report,
+// as the application does. A stopped job reports nothing more and leaves no file; a paused one
+// reports nothing until it is resumed and then writes what an uninterrupted job writes.
+TEST_P(AviInterruption, StopLeavesNothingAndPauseResumesToTheSameFile) {
+  const auto [at, stop] = GetParam();
+  const Job plain(fileOverTwoWindows());
+  const auto& dir = plain.dir;
   RecordingDelegate delegate;
   RepairFileAvi engine;
   engine.delegate = &delegate;
-  engine.stopflag = true;
-  engine.retrieveAudioVideoSamplesForFileAtPath(dir.file("d.avi"), dir.file("o.avi"));
-  EXPECT_EQ(delegate.completions, 0);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  ASSERT_TRUE(engine.fileValidityCheck(dir.file("damaged.avi")));
+  std::promise<void> paused;
+  std::atomic<bool> reportedWhileHeld{false}, finished{false};
+  bool acted = false;
+  delegate.onProgress = [&](int32_t p) {
+    if (engine.pauseRepairingAVI || engine.stopflag) reportedWhileHeld = true;
+    if (acted || p != at) return;
+    acted = true;
+    (stop ? engine.stopflag : engine.pauseRepairingAVI) = true;
+    if (!stop) paused.set_value();
+  };
+  std::thread job([&] {
+    engine.retrieveAudioVideoSamplesForFileAtPath(dir.file("damaged.avi"), dir.file("again.avi"));
+    finished = true;
+    if (!acted) paused.set_value();  // never waited for in vain
+  });
+  if (!stop) {
+    paused.get_future().wait();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // time enough to go on, were it not paused
+    EXPECT_FALSE(finished);
+    engine.pauseRepairingAVI = false;
+  }
+  job.join();
+  EXPECT_TRUE(acted);
+  EXPECT_FALSE(reportedWhileHeld);
+  EXPECT_TRUE(delegate.errors.empty()) << delegate.errors.front().toString();
+  EXPECT_EQ(delegate.completions, stop ? 0 : 1);
+  if (!stop) {
+    EXPECT_EQ(testsupport::readFile(dir.file("again.avi")), plain.out);
+  } else {
+    EXPECT_EQ(plain.filesLeft(), 2u);  // the damaged file and the first repair: no output, no temporary
+    // Stopped in a search, the job had not found every chunk; in the writing, it had.
+    EXPECT_EQ(engine.videosamplecount < plain.engine.videosamplecount, at != 80);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Midway, AviInterruption,
+                         ::testing::Values(std::pair{10, true}, std::pair{70, true}, std::pair{80, true},
+                                           std::pair{10, false}, std::pair{70, false}, std::pair{80, false}));
