@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <limits>
+#include <memory>
 
 #include "AppTestSupport.h"
 #include "app/gui/Formatting.h"
@@ -71,6 +73,18 @@ TEST(CoreWindowBehaviour, CoversItsParentAndClosesOnlyOnPurpose) {
   EXPECT_FALSE(dialog.isVisible());
   apptest::spin(50);
   EXPECT_EQ(parent.childAt(20, 20), inner);
+}
+
+TEST(CoreWindowBehaviour, FixedWidthWindowTakesTheHeightItsWrappedTextNeeds) {
+  QWidget parent;
+  parent.resize(900, 600);
+  parent.show();
+  const std::string paragraph = "A sentence long enough to wrap over several lines of a narrow alert window.\n\n";
+  std::unique_ptr<coreWindow> alert(
+      qvr::QtPlatformServices::makeAlertWindow({"Title", paragraph + paragraph + paragraph, {"OK"}}, &parent));
+  alert->showWindowOnWindow(&parent);
+  auto* message = alert->findChild<QLabel*>("alertMessage");
+  EXPECT_GE(message->height(), message->heightForWidth(message->width())) << "the text is cut";
 }
 
 TEST(Formatting, ElapsedTimeKeepsWholeSecondsAndDropsDays) {

@@ -263,6 +263,7 @@ TEST_F(ErrorReport, UploadPageFollowsTheFlowFromAnyThreadAndAsksBeforeAborting) 
   ASSERT_TRUE(waitUntil([&] { return text("errorUploadingPercentage") == "66%"; }, 5000));
   EXPECT_TRUE(page() == "2" && widget<QProgressBar>("errorUploadProgress")->value() == 66);
   EXPECT_EQ(text("uploadingFileName"), "Uploading (1/2): a.mp4");
+  const int uploadingHeight = widget("errorUploadWindow")->height();
 
   desktop.alertAnswer = 1;  // "NO"
   click("errorUploadCloseBtn");
@@ -276,6 +277,7 @@ TEST_F(ErrorReport, UploadPageFollowsTheFlowFromAnyThreadAndAsksBeforeAborting) 
   controller->changeErrorTabViewWithIdentifier("1", "Close", true);
   ASSERT_TRUE(waitUntil([&] { return page() == "1"; }, 5000));
   EXPECT_EQ(text("failedUploadHeaderText"), "1 File uploaded sucessfully.");
+  EXPECT_LT(uploadingHeight, widget("errorUploadWindow")->height()) << "the window fits the page shown";
   click("errorUploadCloseBtn");
   EXPECT_TRUE(visible("errorReportWindow")) << "the failure page keeps the form";
 }

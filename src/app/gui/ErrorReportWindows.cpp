@@ -426,13 +426,13 @@ void ErrorReportWindows::changeErrorTabViewWithIdentifier(const std::string& ide
     if (auto* p = errorTabView_->findChild<QWidget*>(QString::fromStdString(identifier), Qt::FindDirectChildrenOnly)) {
       errorTabView_->setCurrentWidget(p);
     }
-    // The window takes the height of the page shown, not of the tallest page.
-    for (int i = 0; i < errorTabView_->count(); ++i) {
-      QWidget* p = errorTabView_->widget(i);
-      const auto policy = p == errorTabView_->currentWidget() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
-      p->setSizePolicy(policy, policy);
-    }
-    errorTabView_->updateGeometry();
+    // The window takes the height of the page shown: a stack asks every page for its height at
+    // a width, hidden ones included, and would take the tallest.
+    QWidget* shown = errorTabView_->currentWidget();
+    const QMargins margins = errorUploadWindow_->layout()->contentsMargins();
+    const int width = errorUploadWindow_->width() - margins.left() - margins.right();
+    errorTabView_->setFixedHeight(shown->hasHeightForWidth() ? shown->heightForWidth(width)
+                                                             : shown->sizeHint().height());
     errorUploadWindow_->layout()->activate();
     errorUploadWindow_->adjustSize();
   });

@@ -71,6 +71,7 @@ coreWindow* QtPlatformServices::makeAlertWindow(const AlertRequest& alert, QWidg
   title->setProperty("role", "title");
   title->setStyleSheet("font-size: 17px; font-weight: 600; color: #232933;");
   title->setWordWrap(true);
+  title->setVisible(!alert.title.empty());  // a question alone stands level with its icon
   texts->addWidget(title);
   auto* message = new QLabel(QString::fromStdString(alert.message), window);
   message->setObjectName("alertMessage");

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QPainter>
 #include <QScreen>
 
@@ -32,7 +33,7 @@ void coreWindow::showWindow() { showWindowOnWindow(applicationMainWindow()); }
 void coreWindow::showWindowOnWindow(QWidget* parentWindow) {
   // Over a window not on screen (an alert before start-up ends) the dialog stands alone.
   if (parentWindow && !parentWindow->isVisible()) {
-    adjustSize();
+    fitToContents();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     }
@@ -45,7 +46,7 @@ void coreWindow::showWindowOnWindow(QWidget* parentWindow) {
     overlay_->setGeometry(0, 0, parentWindow->width(), parentWindow->height());
     overlay_->raise();
     overlay_->show();
-    adjustSize();
+    fitToContents();
     const QPoint centre = parentWindow->mapToGlobal(parentWindow->rect().center());
     move(centre - QPoint(width() / 2, height() / 2));
   }
@@ -58,6 +59,15 @@ void coreWindow::showWindowOnWindow(QWidget* parentWindow) {
       button->setFocus(Qt::OtherFocusReason);
       break;
     }
+  }
+}
+
+void coreWindow::fitToContents() {
+  adjustSize();
+  // adjustSize wraps the texts at the size hint's width; a window of fixed width needs the
+  // height they take at its own, else long texts are cut or short ones float in space.
+  if (minimumWidth() == maximumWidth() && layout() && layout()->hasHeightForWidth()) {
+    resize(width(), layout()->totalHeightForWidth(width()));
   }
 }
 

@@ -33,6 +33,8 @@ class coreWindow : public QDialog {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void fitToContents();
+
   QPointer<ViewTransparent> overlay_;
   bool closingOnPurpose_ = false;
 };
