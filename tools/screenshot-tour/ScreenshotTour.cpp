@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QVideoFrame>
@@ -19,6 +20,7 @@
 #include "app/gui/Quenda_Video_Repair_AppDelegate.h"
 #include "app/gui/SaveWorkflow.h"
 #include "app/gui/coreWindow.h"
+#include "report/ErrorReportText.h"
 
 namespace {
 
@@ -59,6 +61,10 @@ QPixmap composite(QWidget* window) {
     painter.fillRect(shot.rect(), QColor(20, 28, 40, 70));
     const QPoint at = dialog->pos() - window->pos();
     painter.drawPixmap(at, dialog->grab());
+  }
+  // Popped-up menus are windows of their own, over everything else.
+  for (QMenu* menu : window->findChildren<QMenu*>()) {
+    if (menu->isVisible()) painter.drawPixmap(menu->pos() - window->pos(), menu->grab());
   }
   return shot;
 }
@@ -223,6 +229,39 @@ int main(int argc, char** argv) {
          "error report message");
   save(window, out, "11b-error-report-message");
   button("errorUploadCloseBtn")->click();
+  // The file chosen again through Add File: the list's own message.
+  platform.answers = {damagedAvi};
+  button("addFilesToUpload")->click();
+  save(window, out, "11c-error-report-already-listed");
+  button("errorUploadCloseBtn")->click();
+  // The upload window's pages as the report's flow turns them, through the same calls; no
+  // storage or mail service takes part in the tour.
+  controller.errorReport()->report().runAlertWithMessage(qvr::report::kCheckInternet, qvr::report::kInformationImage,
+                                                         false);
+  save(window, out, "11d-error-report-no-connection");
+  controller.changeErrorTabViewWithIdentifier("2", "Cancel", true);
+  controller.changeUploadFileName("Uploading (1/2): damaged.avi");
+  controller.updatePercentageForErrorUpload(42);
+  save(window, out, "11e-error-report-uploading");
+  platform.alertShown = [&](coreWindow&) {
+    save(window, out, "11f-error-report-abort-question");
+    return 0;
+  };
+  button("errorUploadCloseBtn")->click();
+  platform.alertShown = nullptr;
+  expect(controller.AbortError(), "abort confirmed");
+  save(window, out, "11g-error-report-aborting");
+  controller.changeErrorTabViewWithIdentifier("3", "Close", true);
+  save(window, out, "11h-error-report-aborted");
+  controller.failedUploadWithHeader("1 File uploaded sucessfully.");
+  controller.failedUploadWithHeaderState(false);
+  controller.changeErrorTabViewWithIdentifier("1", "Close", true);
+  save(window, out, "11i-error-report-some-uploaded");
+  controller.failedUploadWithHeaderState(true);
+  save(window, out, "11j-error-report-none-uploaded");
+  controller.changeErrorTabViewWithIdentifier("4", "Close", true);
+  save(window, out, "11k-error-report-sent");
+  button("errorUploadCloseBtn")->click();
   button("closeErrorReportBtn")->click();
 
   mode = Mode::Real;
@@ -254,6 +293,30 @@ int main(int argc, char** argv) {
   window->resize(window->minimumSize());
   save(window, out, "14-details-smallest-window");
   controller.mainScreen(nullptr);
+  window->resize(900, 600);
+
+  // The menu behind the title bar's button, then its About and Help items.
+  ui.menuBtn->click();
+  expect(apptest::waitUntil([&] { return ui.appMenu->isVisible(); }, 5000), "menu popped up");
+  ui.appMenu->setActiveAction(ui.checkForUpdatesItem);
+  save(window, out, "15-menu");
+  ui.appMenu->hide();
+  platform.alertShown = [&](coreWindow&) {
+    save(window, out, "16-about");
+    return 0;
+  };
+  ui.aboutItem->trigger();
+  platform.alertShown = nullptr;
+  ui.helpItem->trigger();
+  if (auto* help = window->findChild<QWidget*>("documentWindow"); help && help->isVisible()) {
+    apptest::spin(150);
+    const QString path = out + "/17-help-window.png";
+    expect(help->grab().save(path), "help window picture");
+    std::printf("%s\n", qPrintable(path));
+    help->close();
+  } else {
+    expect(false, "help window (is a help link configured?)");
+  }
 
   std::remove(notAMovie.c_str());
   return failures == 0 ? 0 : 1;
