@@ -87,6 +87,9 @@ void RepairFile::groupHEVC(const std::shared_ptr<NALU>& x, const NALU* p, bool& 
              (nameIs(*p, "Slice") && nameIs(*x, "Unspecified")) || (isParameterSetName(*p) && xSlice) ||
              (isParameterSetName(*p) && isParameterSetName(*x));
   }
+  // A picture's first slice opens the picture whether or not it joins the parameter sets before
+  // it; else its later slices would each become a sample of their own.
+  if (xSlice && x->firstMBInSlice == 1) picture = true;
   if (append) {
     Sample& last = *samples.back();
     last.sampleSize += x->nalSize;
@@ -97,7 +100,6 @@ void RepairFile::groupHEVC(const std::shared_ptr<NALU>& x, const NALU* p, bool& 
   if (xSlice) sample->firstSlice = x;
   samples.push_back(std::move(sample));
   if (xSlice || nameIs(*x, "SPS") || nameIs(*x, "VPS")) ++*sampleCount;
-  if (xSlice && x->firstMBInSlice == 1) picture = true;
 }
 
 int32_t RepairFile::getNaluAtOffset(uint64_t offset, SampleChunk& samples, qvr::BufferedReader& reader,

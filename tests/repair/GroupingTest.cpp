@@ -86,6 +86,14 @@ TEST(Grouping, HevcAccessUnitGathersParameterSetsAndSlicesOfOnePicture) {
   EXPECT_EQ(counted, 2u);
   EXPECT_EQ(samples[3]->firstSlice->nalSize, 900u);
   EXPECT_EQ(prefixes(samples), (std::vector<bool>{true, false, true, false}));
+  // Without the SEI between them, the first slice joins the parameter sets and still opens the
+  // picture: its later slices join it too, not one sample each.
+  samples.clear();
+  counted = groupAll({hevc("VPS", 32, 30), hevc("SPS", 33, 40), hevc("PPS", 34, 10), hevc("Slice", 19, 900, 1),
+                      hevc("Slice", 19, 300, 0), hevc("Slice", 19, 200, 0), hevc("Slice", 1, 100, 1)},
+                     samples, true);
+  EXPECT_EQ(spans(samples), (Spans{{1000, 1480}, {2480, 100}}));
+  EXPECT_EQ(counted, 2u);
 }
 
 TEST(Grouping, SampleToChunkRunsChangeOnlyWhenTheCountChanges) {
