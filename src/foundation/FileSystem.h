@@ -18,6 +18,8 @@ bool createDirectories(const std::string& path);
 // Bytes available to an unprivileged user on the file system holding `path`.
 std::optional<uint64_t> freeSpace(const std::string& path);
 bool removeFile(const std::string& path);
+// True when both paths name one existing file (the same device and inode, through links).
+bool sameFile(const std::string& a, const std::string& b);
 std::string parentPath(const std::string& path);
 std::string fileName(const std::string& path);
 // Lower-case extension without the dot ("" when none).

@@ -64,6 +64,20 @@ TEST_F(DesktopActions, SaveCopiesIntoANewFolderThenRevealsItAndStartsOver) {
   EXPECT_TRUE(onPage(qvr::tabs::kMain) && !qvr::fs::fileExists(temporary)) << "the temporary result goes too";
 }
 
+TEST_F(DesktopActions, SaveNeverReplacesTheMovieTheRepairWasMadeFrom) {
+  // A damaged movie named like the saved one, in the folder the user picks: saving there is refused.
+  qvr::fs::createDirectories(work.file("card"));
+  std::filesystem::copy_file(movieIn("holiday.mp4"), work.file("card/repaired.mov"));
+  const auto before = testsupport::readFile(work.file("card/repaired.mov"));
+  chooseDamaged(work.file("card/repaired.mov"));
+  click("refTabRepairBtn");
+  ASSERT_TRUE(waitUntil([&] { return repaired(); }));
+  save(work.file("card"));
+  EXPECT_EQ(desktop.alerts.size(), 1u);
+  EXPECT_TRUE(repaired()) << "still on the details, to save elsewhere";
+  EXPECT_EQ(testsupport::readFile(work.file("card/repaired.mov")), before);
+}
+
 TEST_F(DesktopActions, StopQuestionPausesTheCopyAndAFailedOrStoppedCopyIsRemoved) {
   repairStandIn("holiday.mp4");
   const std::string temporary = controller->repairedFilePath();

@@ -1,6 +1,5 @@
 #include "app/cli/Cli.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -289,21 +288,17 @@ Outcome outcomeOf(const CliDelegate& d) {
   return {"error", kExitEngineError};
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // A repair that turns out poor must leave the user able to try again, so neither input is ever
 // the output, however it is named; and a file of the user's is replaced only when asked.
 std::optional<std::string> refusalFor(const std::string& output, const std::string& damaged,
                                       const std::optional<std::string>& reference, bool force,
                                       const std::vector<std::string>& writtenBefore) {
-  if (sameFile(output, damaged)) return output + " is the damaged file itself; choose another output.";
-  if (reference && sameFile(output, *reference)) return output + " is the reference movie; choose another output.";
+  if (qvr::fs::sameFile(output, damaged)) return output + " is the damaged file itself; choose another output.";
+  if (reference && qvr::fs::sameFile(output, *reference))
+    return output + " is the reference movie; choose another output.";
   for (const auto& earlier : writtenBefore) {
-    if (sameFile(output, earlier)) return output + " was already written by this run; give the inputs distinct names.";
+    if (qvr::fs::sameFile(output, earlier))
+      return output + " was already written by this run; give the inputs distinct names.";
   }
   if (qvr::fs::fileExists(output) && !force) return output + " exists; add --force to replace it.";
   return std::nullopt;

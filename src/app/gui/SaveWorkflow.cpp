@@ -38,6 +38,19 @@ void SaveWorkflow::save() {
   options.startingFolder = platform_.homeFolder();
   const std::optional<std::string> chosen = desktop_.runSavePanel(options);
   if (!chosen || chosen->empty()) return;
+  // The repaired movie never takes the place of a movie it was made from: if the repair is poor,
+  // the user must be able to try again.
+  const std::string target = savedFilePathIn(*chosen, app_.movFile());
+  for (const std::string& input : {app_.corruptFilePath(), app_.referenceFilePath()}) {
+    if (!input.empty() && fs::sameFile(target, input)) {
+      platform_.runAlert({"Choose another folder",
+                          "Saving here would replace " + fs::fileName(input) +
+                              ", the video the repair was made from. Choose another folder.",
+                          {"OK"},
+                          AlertStyle::Warning});
+      return;
+    }
+  }
   const SavePreparation prepared = prepareSaveFolder(desktop_, *chosen, app_.repairedFilePath());
   if (prepared.check != SaveCheck::Ready) {
     platform_.runAlert(saveCheckAlert(prepared.check));
