@@ -125,11 +125,25 @@ Units writtenH265() {
   BitWriter sps;  // 128x64 in 16x16 coding tree blocks: 8 x 4 of them
   withSubLayers(sps.u(8, 0x05)).ue(0).ue(1).ue(128).ue(64).u(1, 1).ue(0).ue(2).ue(0).ue(1).ue(0).ue(0).ue(4).u(1, 1);
   sps.ue(5).ue(2).ue(0).ue(5).ue(2).ue(0).ue(5).ue(2).ue(0).ue(0).ue(1).ue(0).ue(2).ue(1).ue(1).u(2, 0b11);
-  scalingLists(sps).u(3, 0b111).u(8, 0x77).ue(0).ue(1).u(1, 1);                        // AMP, SAO, PCM
-  sps.ue(2).ue(2).ue(1).ue(0).u(1, 1).ue(1).u(1, 1).ue(1).u(1, 0);                     // set 0: -1 -3 used, +2 not
-  sps.u(1, 1).u(1, 1).ue(0).u(1, 1).u(1, 0).u(1, 1).u(1, 1).u(1, 1);                   // set 1: set 0 moved by -1
-  sps.u(1, 1).ue(2).u(8, 3).u(1, 1).u(8, 7).u(1, 0);                                   // two long-term pictures
-  units.push_back(unit265(33, sps.u(3, 0b110).u(9, 0b110000000).u(9, 0).trailing()));  // range extension
+  scalingLists(sps).u(3, 0b111).u(8, 0x77).ue(0).ue(1).u(1, 1);       // AMP, SAO, PCM
+  sps.ue(2).ue(2).ue(1).ue(0).u(1, 1).ue(1).u(1, 1).ue(1).u(1, 0);    // set 0: -1 -3 used, +2 not
+  sps.u(1, 1).u(1, 1).ue(0).u(1, 1).u(1, 0).u(1, 1).u(1, 1).u(1, 1);  // set 1: set 0 moved by -1
+  sps.u(1, 1).ue(2).u(8, 3).u(1, 1).u(8, 7).u(1, 0);                  // two long-term pictures
+  // A VUI with a display window and HRD values for NAL and VCL, sub-picture ones too, for sub-layers of
+  // a fixed rate, of low delay and with two CPBs; then a range extension.
+  auto cpbs = [&](int n) {
+    for (int k = 0; k < 2 * n; ++k) sps.ue(99).ue(199).ue(49).ue(89).u(1, k & 1);
+  };
+  sps.u(4, 0b1111).u(8, 255).u(32, 0x40003).u(8, 0b10110101).u(24, 0x10101).u(1, 1).ue(1).ue(1).u(4, 1);
+  sps.ue(1).ue(2).ue(0).ue(1).u(1, 1).u(32, 1).u(32, 25).u(1, 1).ue(0).u(4, 0b1111).u(8, 23).u(5, 7).u(1, 1).u(5, 9);
+  sps.u(12, 0x123).u(15, 23 << 10 | 15 << 5 | 4).u(1, 1).ue(0).ue(0);
+  cpbs(1);
+  sps.u(3, 0b001);
+  cpbs(1);
+  sps.u(2, 0b01).ue(1).ue(1);
+  cpbs(2);
+  sps.u(4, 0b1010).ue(0).ue(2).ue(1).ue(15).ue(15);
+  units.push_back(unit265(33, sps.u(9, 0b110000000).u(9, 0).trailing()));
   BitWriter pps0;  // dependent slices, output flag, extra bits, explicit tiles, overrides
   pps0.ue(0).ue(0).u(7, 0b1101001).ue(1).ue(0).se(-2).u(3, 0b011).ue(1).se(1).se(-1).u(6, 0b111010);
   pps0.ue(1).ue(1).u(1, 0).ue(2).ue(1).u(5, 0b11110).se(-1).se(2).u(1, 1);
@@ -155,6 +169,9 @@ Units writtenH265() {
   b.u(4, 0b1011).ue(1).ue(1).u(9, 0b110101110).ue(1).ue(2).se(1).u(4, 0b0110).se(2).se(-3).se(0).se(1).se(2);
   b.se(3).u(4, 0b1100).se(1).se(1).se(-5).se(0).ue(0).se(-6).se(1).se(1).u(4, 0b1111).ue(0).ue(0);
   units.push_back(unit265(0, b.u(1, 1), 0, 2));
+  BitWriter one;  // a set of its own with one picture: no list modification; no SAO, deblocking decides the last flag
+  one.u(1, 1).ue(0).u(2, 0).ue(1).u(1, 1).u(8, 11).u(2, 0).ue(1).ue(0).ue(0).u(1, 1).ue(0).ue(0).u(4, 0).u(1, 0).ue(0);
+  units.push_back(unit265(1, one.se(0).u(4, 0).ue(0).se(1).se(0).se(0).u(3, 0b001).ue(0).ue(0).u(1, 1)));
   BitWriter cra;  // on the wavefront set: an entry point per row
   cra.u(2, 0b10).ue(1).ue(2).u(8, 12).u(2, 0b10).ue(0).ue(0).u(3, 0b111).se(2).u(1, 1).ue(3).ue(4);
   units.push_back(unit265(21, cra.u(5, 1).u(5, 2).u(5, 3).u(1, 1)));

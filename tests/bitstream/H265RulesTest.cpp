@@ -149,6 +149,9 @@ TEST_F(H265Rules, SequenceParameterSetLimits) {
   damaged[2] |= 0x0e;
   ASSERT_TRUE(parse(damaged));
   EXPECT_EQ(parse(damaged)->pic_width_in_luma_samples, 1920);
+  std::vector<uint8_t> implausible{0x42, 0x01, 0x01};  // identifiers out of range wherever the search looks
+  implausible.resize(43, 0x41);
+  EXPECT_FALSE(parse(implausible));
   EXPECT_TRUE(parse(sps265({.longTerm = true, .numLongTerm = 32})));
   EXPECT_FALSE(parse(sps265({.longTerm = true, .numLongTerm = 33})));
   EXPECT_FALSE(parse(sps265({.numShortTermSets = 65})));
