@@ -51,7 +51,8 @@ class AviInterruption : public ::testing::TestWithParam<std::pair<int32_t, bool>
 // as the application does. A stopped job reports nothing more and leaves no file; a paused one
 // reports nothing until it is resumed and then writes what an uninterrupted job writes.
 TEST_P(AviInterruption, StopLeavesNothingAndPauseResumesToTheSameFile) {
-  const auto [at, stop] = GetParam();
+  const int32_t at = GetParam().first;
+  const bool stop = GetParam().second;
   const Job plain(fileOverTwoWindows());
   const auto& dir = plain.dir;
   RecordingDelegate delegate;
