@@ -34,7 +34,8 @@ TEST(ErrorReportText, MailPieces) {
   EXPECT_EQ((qvr::MailSettings{"https://m.example/v3/mail/send/", "k", "m"}.sendUrl()),
             "https://m.example/v3/mail/send");
   // Invalid UTF-8 from the form does not stop the mail.
-  EXPECT_NO_THROW((void)nlohmann::json::parse(qvr::composeMailDocument("s@x.io", "subj", "u@x.io", "bad \xff byte")));
+  const std::string doc = qvr::composeMailDocument("s@x.io", "subj", "u@x.io", "bad \xff byte");
+  EXPECT_TRUE(nlohmann::json::accept(doc)) << doc;
 }
 
 TEST(ReportPlatform, DefaultRouteOsNameAndDesktopFolder) {
