@@ -15,6 +15,8 @@ TEST(AviValidity, TokensInTheFirstTenKiB) {
       {20000, 0, "RIFF", true, false},
       {20000, 9000, "00db", true, true},  // headers lost, but a raw-video chunk further on: its frames are 00db
       {20000, 10240, "RIFF", false, false},
+      {20000, 1020, "RIFF", true, false},   // the last four bytes of a 1 KiB block still count
+      {20000, 1022, "RIFF", false, false},  // across two blocks it does not
       {1023, 0, "RIFF", false, false},
   };
   testsupport::TempDir dir;
