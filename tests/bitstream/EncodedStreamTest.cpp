@@ -169,9 +169,9 @@ Units writtenH265() {
   b.u(4, 0b1011).ue(1).ue(1).u(9, 0b110101110).ue(1).ue(2).se(1).u(4, 0b0110).se(2).se(-3).se(0).se(1).se(2);
   b.se(3).u(4, 0b1100).se(1).se(1).se(-5).se(0).ue(0).se(-6).se(1).se(1).u(4, 0b1111).ue(0).ue(0);
   units.push_back(unit265(0, b.u(1, 1), 0, 2));
-  BitWriter one;  // a set of its own with one picture: no list modification; no SAO, deblocking decides the last flag
+  BitWriter one;  // a set of its own with one picture: no list modification; no SAO and no deblocking: no last flag
   one.u(1, 1).ue(0).u(2, 0).ue(1).u(1, 1).u(8, 11).u(2, 0).ue(1).ue(0).ue(0).u(1, 1).ue(0).ue(0).u(4, 0).u(1, 0).ue(0);
-  units.push_back(unit265(1, one.se(0).u(4, 0).ue(0).se(1).se(0).se(0).u(3, 0b001).ue(0).ue(0).u(1, 1)));
+  units.push_back(unit265(1, one.se(0).u(4, 0).ue(0).se(1).se(0).se(0).u(3, 0b011).ue(0).ue(0).u(1, 1)));
   BitWriter cra;  // on the wavefront set: an entry point per row
   cra.u(2, 0b10).ue(1).ue(2).u(8, 12).u(2, 0b10).ue(0).ue(0).u(3, 0b111).se(2).u(1, 1).ue(3).ue(4);
   units.push_back(unit265(21, cra.u(5, 1).u(5, 2).u(5, 3).u(1, 1)));
