@@ -325,9 +325,7 @@ void RepairFileAvi::sendDetails() {
   std::snprintf(text, sizeof text, "%.2f", fps);
   sendAttribute("fps", text);
   const uint64_t seconds = fps > 0 ? static_cast<uint64_t>(static_cast<double>(videosamplecount) / fps) : 0;
-  std::snprintf(text, sizeof text, "%d:%d:%d", static_cast<int>(seconds / 3600), static_cast<int>(seconds % 3600 / 60),
-                static_cast<int>(seconds % 60));
-  sendAttribute("duration", text);
+  sendAttribute("duration", qvr::durationAttribute(seconds));
   if (audiosamplecount > 0) sendAttribute("audio format", audioFormatName(audiostrfdata));
 }
 

@@ -25,4 +25,10 @@ inline constexpr const char* kRepairErrorDomain = "com.hollin.videorepair";
 inline constexpr const char* kErrorReasonKey = "Error reason";
 inline constexpr int64_t kErrorCannotWrite = 106;
 inline constexpr const char* kCannotWriteReason = "Can not write the repaired file";
+
+// The "duration" attribute both engines report: hours, minutes and seconds, unpadded.
+inline std::string durationAttribute(uint64_t seconds) {
+  return std::to_string(seconds / 3600) + ":" + std::to_string(seconds % 3600 / 60) + ":" +
+         std::to_string(seconds % 60);
+}
 }  // namespace qvr

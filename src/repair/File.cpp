@@ -1,6 +1,5 @@
 #include "repair/File.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "boxes/AtomCreationRequest.h"
@@ -11,6 +10,7 @@
 #include "boxes/Udta.h"
 #include "foundation/ByteOrder.h"
 #include "foundation/FileHandle.h"
+#include "foundation/RepairFileDelegate.h"
 #include "repair/Mdat.h"
 
 namespace {
@@ -158,10 +158,7 @@ std::string File::durationOfFile() const {
   // The movie header's duration counts in the movie header's own time scale.
   uint32_t scale = moov->mvhd ? moov->mvhd->timescale : 0;
   uint64_t seconds = scale == 0 ? 0 : moov->duration() / scale;
-  char text[64];
-  std::snprintf(text, sizeof text, "%d:%d:%d", static_cast<int>(seconds / 3600), static_cast<int>(seconds % 3600 / 60),
-                static_cast<int>(seconds % 60));
-  return text;
+  return qvr::durationAttribute(seconds);
 }
 
 std::unique_ptr<Moov> File::createMoovHeaderWithVideoRequest(const AtomCreationRequest& videoRequest,

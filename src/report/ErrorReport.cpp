@@ -180,11 +180,8 @@ void ErrorReport::submitErrorReport(const ReportForm& form, const std::vector<Re
   if (!validateEmailWithString(form.email)) return runAlertWithMessage(kInvalidEmail, kMailImage, true);
   form_ = form;
   files_ = files;
-  {
-    // A new submit is a new report; a mail left from an earlier one is not sent for it.
-    std::lock_guard lock(mailMutex_);
-    pendingMail_.reset();
-  }
+  // A new submit is a new report; a mail left from an earlier one is not sent for it.
+  setPendingMail(std::nullopt);
   if (form.uploadFiles) {
     if (files.empty()) return runAlertWithMessage(kAddFiles, kInformationImage, true);
     int32_t selected = getselectFile(files);
@@ -201,6 +198,11 @@ void ErrorReport::retryClicked(const std::vector<ReportFile>& files) {
   if (mailPending()) return resendPendingMail();
   files_ = files;
   uploadFileWithSelectedCount(getselectFile(files_));
+}
+
+void ErrorReport::setPendingMail(std::optional<ReportMail> mail) {
+  std::lock_guard lock(mailMutex_);
+  pendingMail_ = std::move(mail);
 }
 
 bool ErrorReport::mailPending() const {
@@ -223,18 +225,12 @@ void ErrorReport::resendPendingMail() {
 }
 
 void ErrorReport::sendReportMail(ReportMail mail, bool showOutcome) {
-  if (showOutcome) {
-    std::lock_guard lock(mailMutex_);
-    pendingMail_ = mail;
-  }
+  if (showOutcome) setPendingMail(mail);
   workStarted();
   mailer_.sendMailWithSubject(mail.subject, mail.sender, mail.body, [this, showOutcome](MailOutcome outcome) {
     if (showOutcome) {
       if (outcome == MailOutcome::Accepted) {
-        {
-          std::lock_guard lock(mailMutex_);
-          pendingMail_.reset();
-        }
+        setPendingMail(std::nullopt);
         uploadCompleted_ = true;
         errordelegate_.changeErrorTabViewWithIdentifier("4", "Close", true);
       } else {
@@ -476,10 +472,7 @@ void ErrorReport::finishUpload(Upload& upload) {
     // Everything is stored but the mail cannot go out yet: the files stay, and the retry sends
     // the mail that points at them.
     uploadCompleted_ = false;
-    {
-      std::lock_guard lock(mailMutex_);
-      pendingMail_ = mail;
-    }
+    setPendingMail(mail);
     internetMessage();
     return;
   }

@@ -122,6 +122,7 @@ class ErrorReport {
   };
   void sendReportMail(ReportMail mail, bool showOutcome);
   void resendPendingMail();
+  void setPendingMail(std::optional<ReportMail> mail);
   mutable std::mutex mailMutex_;
   std::optional<ReportMail> pendingMail_;
 

@@ -304,18 +304,16 @@ std::optional<std::string> refusalFor(const std::string& output, const std::stri
   return std::nullopt;
 }
 
-JobResult repairOne(const Options& o, const std::string& damaged, const std::string& output, std::string label,
-                    std::string& engineName) {
-  JobResult r;
-  r.damaged = damaged;
-  r.output = output;
+// Repairs r.damaged into r.output and fills in the rest of `r`.
+void repairOne(const Options& o, JobResult& r, std::string label) {
+  const std::string& damaged = r.damaged;
+  const std::string& output = r.output;
   const std::string ext = qvr::fs::extensionLower(damaged);
   const bool avi = ext == "avi";
-  engineName = avi ? "avi" : "mov";
   if (!avi && ext != "mov" && ext != "mp4" && ext != "m4v") {
     r.outcome = {"refused", kExitUsage};
     r.message = damaged + ": only .mov, .mp4, .m4v and .avi files can be repaired.";
-    return r;
+    return;
   }
   CliDelegate delegate(o.quiet, std::move(label), qvr::fs::fileSize(damaged).value_or(0));
   if (avi) {
@@ -348,7 +346,6 @@ JobResult repairOne(const Options& o, const std::string& damaged, const std::str
   r.error = delegate.error;
   r.attributes = delegate.attributes;
   r.seconds = delegate.elapsed();
-  return r;
 }
 
 void printSummary(const std::vector<JobResult>& results) {
@@ -378,15 +375,12 @@ int runRepair(const Options& o) {
     const std::string& damaged = o.damaged[i];
     const std::string output = batch ? o.outputDir + "/" + qvr::fs::fileName(damaged) : o.output;
     const bool avi = qvr::fs::extensionLower(damaged) == "avi";
-    std::string engine = avi ? "avi" : "mov";
     JobResult r;
+    r.damaged = damaged;
+    r.output = output;
     if (gInterrupted) {
-      r.damaged = damaged;
-      r.output = output;
       r.outcome = {"interrupted", kExitInterrupted};
     } else if (auto refusal = refusalFor(output, damaged, avi ? std::nullopt : o.reference, o.force, written)) {
-      r.damaged = damaged;
-      r.output = output;
       r.outcome = {"refused", kExitUsage};
       r.message = *refusal;
     } else {
@@ -396,12 +390,12 @@ int runRepair(const Options& o) {
       }
       std::string label;
       if (batch) label = "[" + std::to_string(i + 1) + "/" + std::to_string(o.damaged.size()) + "] ";
-      r = repairOne(o, damaged, output, label, engine);
+      repairOne(o, r, label);
       if (r.outcome.kind == "repaired") written.push_back(output);
     }
     describe(r, o.quiet, !batch);
     if (severity(r.outcome.exitCode) > severity(worst)) worst = r.outcome.exitCode;
-    reports.push_back(jsonOf(r, engine, avi ? std::nullopt : o.reference));
+    reports.push_back(jsonOf(r, avi ? "avi" : "mov", avi ? std::nullopt : o.reference));
     results.push_back(std::move(r));
   }
   if (o.json) {
