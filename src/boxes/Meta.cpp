@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 
 #include "foundation/ByteOrder.h"
+#include "foundation/PropertyList.h"
 
 namespace {
 
@@ -36,9 +36,7 @@ void collectAttributes(xmlDocPtr doc, xmlNodePtr node, Meta& meta) {
 // nothing. The parser neither reaches the network nor expands entities into the tree.
 void readXml(const uint8_t* text, uint32_t length, Meta& meta) {
   if (length == 0 || length > static_cast<uint32_t>(INT32_MAX)) return;
-  // The parser's global state must be set up once before threads share it.
-  static std::once_flag initialised;
-  std::call_once(initialised, [] { xmlInitParser(); });
+  qvr::prepareXmlParser();
   xmlDocPtr doc = xmlReadMemory(reinterpret_cast<const char*>(text), static_cast<int>(length), nullptr, nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOBLANKS);
   if (!doc) return;

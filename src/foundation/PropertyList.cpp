@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 namespace qvr {
 
@@ -26,8 +27,14 @@ const xmlNode* nextElement(const xmlNode* node) {
 }
 }  // namespace
 
+void prepareXmlParser() {
+  static std::once_flag initialised;
+  std::call_once(initialised, [] { xmlInitParser(); });
+}
+
 std::optional<PropertyDictionary> parsePropertyList(const uint8_t* data, size_t size) {
   if (!data || size == 0 || size > INT_MAX) return std::nullopt;
+  prepareXmlParser();
   // No network access and no entity expansion: the list comes from a server we do not control.
   xmlDocPtr doc = xmlReadMemory(reinterpret_cast<const char*>(data), static_cast<int>(size), "plist.xml", nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/PropertyList.h"
 #include "report/AZSErrors.h"
 #include "report/AZSOperationContext.h"
 #include "report/AZSRequestResult.h"
@@ -101,6 +102,7 @@ qvr::Error AZSResponseParser::processErrorResponseWithData(const std::vector<uin
     handler.warning = quietly;
     handler.error = quietly;
     handler.fatalError = quietly;
+    qvr::prepareXmlParser();
     parse.parser = xmlCreatePushParserCtxt(&handler, &parse, nullptr, 0, nullptr);
     if (!parse.parser) {
       ok = false;
