@@ -1,11 +1,14 @@
 #include "boxes/Moov.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "boxes/AtomCreationRequest.h"
 #include "boxes/BoxArithmetic.h"
 #include "boxes/ByteStream.h"
 #include "boxes/DecoderSpecifiInfoWrapper.h"
+#include "boxes/Mdhd.h"
+#include "boxes/Mdia.h"
 #include "boxes/Mvhd.h"
 #include "boxes/Stsd.h"
 #include "boxes/Udta.h"
@@ -195,6 +198,19 @@ uint32_t Moov::getSampleSkip() const {
   return skip;
 }
 
+namespace {
+// A new track's length in the movie's time scale: its samples at the reference's rate. A
+// reference track with a duration but no samples has a rate of 0, which would make every length
+// infinite (and the movie 4294967295 units long); the new media header's duration, taken from
+// the new time-to-sample table, is the length then.
+uint32_t trackDuration(const Trak& track, double fps, double movieTimeScale) {
+  if (std::isfinite(fps) && fps > 0) return qvr::truncateToUInt32(track.sampleCount / fps * movieTimeScale);
+  const Mdhd* media = track.mdia ? track.mdia->mdhd.get() : nullptr;
+  if (!media || media->timescale == 0) return 0;
+  return qvr::truncateToUInt32(static_cast<double>(media->duration) / media->timescale * movieTimeScale);
+}
+}  // namespace
+
 std::unique_ptr<Moov> Moov::createMoovWithVideoRequest(const AtomCreationRequest& videoRequest,
                                                        const AtomCreationRequest& andAudioRequest) {
   // Without a movie header there is no movie time scale to express durations in.
@@ -217,12 +233,12 @@ std::unique_ptr<Moov> Moov::createMoovWithVideoRequest(const AtomCreationRequest
     // pointing it at these samples would only add a track that cannot be decoded.
     if (reference->trackType == kVideo && !videoBuilt) {
       track = reference->createTrackWithRequest(videoRequest);
-      duration = qvr::truncateToUInt32(track->sampleCount / videoFPS * movieTimeScale);
+      duration = trackDuration(*track, videoFPS, movieTimeScale);
       mvhd->setDuration(duration);
       videoBuilt = true;
     } else if (reference->trackType == kAudio && !audioBuilt) {
       track = reference->createTrackWithRequest(andAudioRequest);
-      duration = qvr::truncateToUInt32(track->sampleCount / audioFPS * movieTimeScale);
+      duration = trackDuration(*track, audioFPS, movieTimeScale);
       audioDuration = duration;
       audioBuilt = true;
     } else {

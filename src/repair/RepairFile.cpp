@@ -75,7 +75,9 @@ void RepairFile::repairFileAtPath(const std::string& corrupt, const std::string&
   }
   sendTask(kTaskAnalyzing);
   healthyFile = File::parseFileAtPath(ref);
-  if (!healthyFile->moov) {
+  // Without a movie header there is no time scale for the new movie box: such a reference cannot
+  // describe the repaired movie, however well its tracks match.
+  if (!healthyFile->moov || !healthyFile->moov->mvhd) {
     if (corrupt == ref) {
       sendMoveBack();
     } else {

@@ -245,6 +245,11 @@ void RepairFile::addFrameTables() {
 bool RepairFile::writeHeader(qvr::WriteHandle& out, const std::string& output) {
   File repaired(File::kRepairedFile, output);
   repaired.setMoov(healthyFile->createMoovHeaderWithVideoRequest(*videoRequest, *audioRequest));
+  // A movie without its movie box would not play: the reference could not describe it.
+  if (!repaired.moov) {
+    sendErrorWithCode(kErrorInvalidHealthyFile, kReasonInvalidHealthyFile);
+    return false;
+  }
   sendInfoToUIVideoCodec(healthyFile->videoCodec, healthyFile->videoFPS(), repaired.numberOfTracks(),
                          repaired.durationOfFile());
   uint8_t header[kMdatHeaderSize];

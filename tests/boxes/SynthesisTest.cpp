@@ -105,6 +105,9 @@ TEST(MovieSynthesis, SampleAndMediaDurations) {
   auto empty = parseMoov(box("moov", {mvhd(600, 1), videoTrak(1, 0, 30000, 1001)}));
   auto moov = written(*empty->createMoovWithVideoRequest(videoRequest(10, 30000, 29.97), AtomCreationRequest()));
   EXPECT_EQ(moov->tracks[0]->mdia->mdhd->duration, 10010u);
+  // and the track and movie last as long in the movie's time scale, not 4294967295 units
+  EXPECT_EQ(moov->tracks[0]->tkhd->duration, 200u);
+  EXPECT_EQ(moov->mvhd->duration, 200u);
 }
 
 // Without tables from the engine, the reference's patterns are carried over to the new samples;

@@ -110,6 +110,15 @@ std::vector<std::string> run(RepairFile& engine, Recorder& rec, const std::strin
 
 // A job that makes no movie reports why (a stopped one nothing) and leaves no file behind.
 TEST(RepairJob, JobsEndingWithoutAMovieLeaveNoFile) {
+  // A reference whose movie box lost its header can describe no movie.
+  TempDir refs;
+  const std::string noHeader = refs.file("no-mvhd.mp4");
+  auto bytes = testsupport::readFile(movies().path("aac.ref"));
+  const char* tag = "mvhd";
+  auto at = std::search(bytes.begin(), bytes.end(), tag, tag + 4);
+  ASSERT_NE(at, bytes.end());
+  std::memcpy(&*at, "free", 4);
+  testsupport::writeFile(noHeader, bytes);
   const struct {
     std::string reference;
     int stopInPhase;  // 2 scanning, 3 writing; 0: not stopped
@@ -117,6 +126,7 @@ TEST(RepairJob, JobsEndingWithoutAMovieLeaveNoFile) {
   } cases[] = {
       {movies().path("aac.damaged"), 0, {"error 102 Invalid Healthy File"}},  // no movie box
       {movies().path("mpeg4.ref"), 0, {"reference"}},                         // neither H.264 nor H.265
+      {noHeader, 0, {"error 102 Invalid Healthy File"}},
       {movies().path("aac.ref"), 2, {}},
       {movies().path("aac.ref"), 3, {}},
   };
