@@ -156,7 +156,6 @@ void RepairFileAvi::retrieveAudioVideoSamplesForFileAtPath(const std::string& da
 }
 
 bool RepairFileAvi::findHeaders(ReadHandle& in) {
-  const uint64_t S = in.size();
   auto allFound = [this] {
     return avihscaleratedatafound && audiocodecfound && videocodecfound && videostrfcodecfound && audiostrfcodecfound;
   };
@@ -196,7 +195,7 @@ bool RepairFileAvi::findHeaders(ReadHandle& in) {
         readField(in, m + 28, avihdata2);
       }
     }
-    if (allFound() && S > kMinRepairableSize) {
+    if (allFound()) {
       sendAttribute("track", "2");
       return true;
     }

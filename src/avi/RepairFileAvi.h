@@ -29,7 +29,6 @@ class RepairFileAvi {
   // Chunk sizes at or above this are taken for chance matches.
   static constexpr uint64_t kMaxChunkSize = 9999999;
   // Files this small cannot be repaired.
-  static constexpr uint64_t kMinRepairableSize = 524288;
   static constexpr int64_t kErrorCannotRepair = 107;
   static constexpr const char* kCannotRepairReason = "Can not repair this file..";
 
