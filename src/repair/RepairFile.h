@@ -136,6 +136,10 @@ class RepairFile {
   void sendProgress(int32_t percentage);
   void sendMoveBack();
   void recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffset);
+  // The audio outside the video: before the first chunk (when no gap has searched it yet) and
+  // after the last one, within the media data.
+  void recoverAudioAtTheEdges(uint64_t audioCodec);
+  size_t submitLeadingRegion();
   // Takes the AAC chunks whose searches have finished, in the order they were queued; `all` waits
   // for every one.
   void collectAudioChunks(bool all);
@@ -143,6 +147,16 @@ class RepairFile {
   bool acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& handle, uint64_t fileSize,
                            uint64_t audioCodec) const;
   void noteAcceptedRun(const SampleChunk& run);
+  // Whether a picture's frame_num (H.264) or order count (H.265) carries on from the pictures
+  // accepted so far.
+  bool carriesOn(const NALU& slice, bool hevc) const;
+  // The same, or the picture starts afresh.
+  bool continuesPictures(const Sample& sample) const;
+  // Where a run that carries on from the pictures so far begins inside the first unit of `run`,
+  // which does not: chance units in metadata can reach into the picture that follows them.
+  std::optional<uint64_t> continuingRunInside(const SampleChunk& run, qvr::BufferedReader& reader,
+                                              uint8_t sizeBytesLength, uint64_t fileSize,
+                                              const ReferenceParameterSets& sets);
   bool writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in);
   bool writeHeader(qvr::WriteHandle& out, const std::string& output);
   void addFrameTables();
@@ -153,11 +167,14 @@ class RepairFile {
   uint32_t audioChunkNumber_ = 0;
   uint32_t sampleSkip_ = 0;
   bool leadingRegionSearched_ = false;
+  // The damaged file's media data, as far as its top-level boxes tell; else the whole file.
+  uint64_t mediaDataBegin_ = 0;
+  uint64_t mediaDataEnd_ = 0;
   // AAC regions being searched beside the scan: where each chunk goes in `sampleArray` (an empty
   // chunk holds its place), and the leading region's search queued with the first gap.
   struct PendingAudioChunk {
     size_t chunkIndex = 0;
-    size_t ticket = 0;
+    std::optional<size_t> ticket;
     std::optional<size_t> leadingTicket;
   };
   qvr::AacSearchQueue* aacSearches_ = nullptr;  // owned by the scan

@@ -4,6 +4,8 @@
 #include <neaacdec.h>
 
 #include <algorithm>
+#include <cstring>
+#include <tuple>
 
 #include "bitstream/NALU.h"
 #include "bitstream/SPS.h"
@@ -12,6 +14,7 @@
 #include "boxes/AudioSampleDescriptionEntery.h"
 #include "boxes/Moov.h"
 #include "boxes/Stsd.h"
+#include "foundation/ByteOrder.h"
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
 #include "repair/AacFrameSearch.h"
@@ -26,6 +29,31 @@ constexpr size_t kScanBufferSize = 8u << 20;
 
 bool nameIs(const NALU& n, const char* name) { return n.setName && *n.setName == name; }
 bool isParameterSetName(const NALU& n) { return nameIs(n, "VPS") || nameIs(n, "SPS") || nameIs(n, "PPS"); }
+
+// The bytes of the damaged file's media data box when the top-level boxes before it are intact:
+// the file type box and the media data header are no audio, and neither is a movie box left
+// after the media data. Without such a walk the whole file is searched.
+std::pair<uint64_t, uint64_t> mediaDataRange(qvr::ReadHandle& handle, uint64_t fileSize) {
+  uint64_t at = 0;
+  for (int box = 0; box < 64 && at + 8 <= fileSize; ++box) {
+    uint8_t h[16] = {};
+    if (handle.readAt(at, h, sizeof h) < 8) break;
+    if (!std::all_of(h + 4, h + 8, [](uint8_t c) { return c >= 0x20 && c < 0x7f; })) break;
+    uint64_t size = qvr::readBE32(h);
+    uint64_t header = 8;
+    if (size == 1) {
+      size = qvr::readBE64(h + 8);
+      header = 16;
+    } else if (size == 0) {
+      size = fileSize - at;
+    }
+    if (size < header) break;
+    if (std::memcmp(h + 4, "mdat", 4) == 0) return {at + header, at + std::min(size, fileSize - at)};
+    if (size > fileSize - at) break;
+    at += size;
+  }
+  return {0, fileSize};
+}
 }  // namespace
 
 ReferenceParameterSets RepairFile::referenceParameterSets() const {
@@ -151,16 +179,7 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
   // An IDR picture always has frame_num 0; a later picture continues the last reference picture.
   const bool idr = !hevc && x.NALType == 5;
   if (idr && x.frameNum != 0) return false;
-  // H.265 has no frame_num: there the picture's order count must lie near the last picture's.
-  auto orderCountNear = [&] {
-    const auto* header = dynamic_cast<const SliceHeader_265*>(x.RBSP.get());
-    if (!header || header->pic_order_cnt_lsb < 0 || prevPocLsb_ < 0 || maxPocLsb_ == 0) return false;
-    const int32_t ahead = (header->pic_order_cnt_lsb - prevPocLsb_ + maxPocLsb_) % maxPocLsb_;
-    return std::min(ahead, maxPocLsb_ - ahead) <= kNearbyOrderCount;
-  };
-  const bool continues =
-      hevc ? orderCountNear()
-           : prevRefFrameNum_ >= 0 && maxFrameNum_ > 0 && x.frameNum == (prevRefFrameNum_ + 1) % maxFrameNum_;
+  const bool continues = carriesOn(x, hevc);
   // Chance matches declare sizes anywhere up to the 2,200,000-byte limit; a real picture is not
   // much larger than the largest one seen so far.
   if (largestVideoSample_ > 0 && sample.sampleSize > 4 * largestVideoSample_) return false;
@@ -190,6 +209,44 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
   }
   if (hevc) return (x.NALType >= 16 && x.NALType <= 23) || continues;
   return idr || continues;
+}
+
+bool RepairFile::carriesOn(const NALU& x, bool hevc) const {
+  if (hevc) {
+    // H.265 has no frame_num: there the picture's order count must lie near the last picture's.
+    const auto* header = dynamic_cast<const SliceHeader_265*>(x.RBSP.get());
+    if (!header || header->pic_order_cnt_lsb < 0 || prevPocLsb_ < 0 || maxPocLsb_ == 0) return false;
+    const int32_t ahead = (header->pic_order_cnt_lsb - prevPocLsb_ + maxPocLsb_) % maxPocLsb_;
+    return std::min(ahead, maxPocLsb_ - ahead) <= kNearbyOrderCount;
+  }
+  return prevRefFrameNum_ >= 0 && maxFrameNum_ > 0 && x.frameNum == (prevRefFrameNum_ + 1) % maxFrameNum_;
+}
+
+bool RepairFile::continuesPictures(const Sample& sample) const {
+  const NALU* x = sample.firstSlice.get();
+  if (!x) return false;
+  // Random access pictures start afresh (an IDR picture always with frame_num 0).
+  if (sample.sampleType == kSampleTypeH265) return (x->NALType >= 16 && x->NALType <= 23) || carriesOn(*x, true);
+  if (x->NALType == 5) return x->frameNum == 0;
+  return carriesOn(*x, false);
+}
+
+std::optional<uint64_t> RepairFile::continuingRunInside(const SampleChunk& run, qvr::BufferedReader& reader,
+                                                        uint8_t sizeBytesLength, uint64_t fileSize,
+                                                        const ReferenceParameterSets& sets) {
+  const Sample& first = *run.front();
+  const uint64_t end = first.sampleOffset + (first.nal ? first.nal->nalSize : first.sampleSize);
+  for (uint64_t at = first.sampleOffset + 1; at < end && at < fileSize; ++at) {
+    std::shared_ptr<NALU> x = isNaluAtOffset(at, reader, sizeBytesLength, sets);
+    if (!x) continue;
+    SampleChunk inner;
+    uint32_t units = 0, pictures = 0;
+    if (getNaluAtOffset(at, inner, reader, sizeBytesLength, &units, &pictures, fileSize, sets) < 2 || pictures == 0)
+      continue;
+    auto picture = std::find_if(inner.begin(), inner.end(), [](const auto& s) { return s->firstSlice != nullptr; });
+    if (picture != inner.end() && continuesPictures(**picture)) return at;
+  }
+  return std::nullopt;
 }
 
 void RepairFile::noteAcceptedRun(const SampleChunk& run) {
@@ -269,17 +326,35 @@ void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffs
   if (audioCodec != 1002 || aacSearches_ == nullptr) return;
   // Searched beside the scan: the chunk's place is held by an empty chunk until its frames come.
   PendingAudioChunk pending;
-  if (videoSampleCount != 0 && !leadingRegionSearched_) {
-    // The region before the first video chunk yields the same frames whenever it is searched;
-    // they are used when no audio has been found before this gap.
-    leadingRegionSearched_ = true;
-    pending.leadingTicket = aacSearches_->submit(0, videoSampleArray.front()->sampleOffset);
-  }
+  if (videoSampleCount != 0 && !leadingRegionSearched_) pending.leadingTicket = submitLeadingRegion();
   pending.ticket = aacSearches_->submit(end, gap);
   pending.chunkIndex = sampleArray.size();
   sampleArray.emplace_back();
   pendingAudio_.push_back(pending);
   collectAudioChunks(false);
+}
+
+size_t RepairFile::submitLeadingRegion() {
+  // The region before the first video chunk yields the same frames whenever it is searched; they
+  // are used when no audio has been found before the first gap.
+  leadingRegionSearched_ = true;
+  const uint64_t first = videoSampleArray.front()->sampleOffset;
+  const uint64_t begin = mediaDataBegin_ <= first ? mediaDataBegin_ : 0;
+  return aacSearches_->submit(begin, first - begin);
+}
+
+void RepairFile::recoverAudioAtTheEdges(uint64_t audioCodec) {
+  if (audioCodec != 1002 || aacSearches_ == nullptr || videoSampleArray.empty()) return;
+  PendingAudioChunk pending;
+  // A movie of one video chunk has no gap that would have searched the leading region.
+  if (videoSampleCount != 0 && !leadingRegionSearched_) pending.leadingTicket = submitLeadingRegion();
+  const Sample& last = *videoSampleArray.back();
+  const uint64_t end = last.sampleOffset + last.sampleSize;
+  if (end < mediaDataEnd_) pending.ticket = aacSearches_->submit(end, mediaDataEnd_ - end);
+  if (!pending.ticket && !pending.leadingTicket) return;
+  pending.chunkIndex = sampleArray.size();
+  sampleArray.emplace_back();
+  pendingAudio_.push_back(pending);
 }
 
 void RepairFile::collectAudioChunks(bool all) {
@@ -289,8 +364,8 @@ void RepairFile::collectAudioChunks(bool all) {
   while (!pendingAudio_.empty() && aacSearches_ != nullptr) {
     const PendingAudioChunk& next = pendingAudio_.front();
     const bool wait = all || pendingAudio_.size() > kMostPending;
-    if (!wait &&
-        (!aacSearches_->ready(next.ticket) || (next.leadingTicket && !aacSearches_->ready(*next.leadingTicket)))) {
+    if (!wait && ((next.ticket && !aacSearches_->ready(*next.ticket)) ||
+                  (next.leadingTicket && !aacSearches_->ready(*next.leadingTicket)))) {
       return;
     }
     if (next.leadingTicket) {
@@ -302,7 +377,7 @@ void RepairFile::collectAudioChunks(bool all) {
         audioSampleArray.insert(audioSampleArray.end(), leadingAudio_.begin(), leadingAudio_.end());
       }
     }
-    auto frames = aacSearches_->take(next.ticket);
+    auto frames = next.ticket ? aacSearches_->take(*next.ticket) : std::nullopt;
     if (frames && !frames->empty()) {
       SampleChunk chunk = aacChunk(*frames);
       ++audioChunkNumber_;
@@ -331,6 +406,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     return;
   }
   sampleSkip_ = healthyFile->numberOfTracks() >= 3 ? healthyFile->getSampleSkip() : 0;
+  std::tie(mediaDataBegin_, mediaDataEnd_) = handle ? mediaDataRange(*handle, S) : std::pair<uint64_t, uint64_t>{0, 0};
   videoSampleCount = 0;
   videoChunkNumber_ = 0;
   audioChunkNumber_ = 0;
@@ -387,6 +463,18 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
         if (++offset >= S) break;
         continue;
       }
+      // A run that breaks the order of the pictures before it may be chance units reaching into
+      // the real picture: a run inside its first unit that keeps the order is taken instead.
+      if (!videoSampleArray.empty()) {
+        auto picture = std::find_if(run.begin(), run.end(), [](const auto& s) { return s->firstSlice != nullptr; });
+        if (picture != run.end() && !continuesPictures(**picture)) {
+          if (auto inside = continuingRunInside(run, reader, prefixLength, S, sets)) {
+            offset = *inside;
+            continue;
+          }
+          if (stopflag) return;
+        }
+      }
       if (!videoSampleArray.empty()) recoverAudioBetween(audioCodec, run.front()->sampleOffset);
       ++videoChunkNumber_;
       videoSampleCount += sampleCount;
@@ -400,6 +488,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     }
   }
   if (stopflag) return;
+  recoverAudioAtTheEdges(audioCodec);
   if (aacSearches_ != nullptr) {
     collectAudioChunks(true);
     if (stopflag) return;

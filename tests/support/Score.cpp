@@ -254,6 +254,13 @@ void expectReachesCeiling(const std::string& original, const std::string& repair
   for (const auto& p : ra) have.push_back(p.md5);
   EXPECT_LE(missingInOrder(want, pcm ? stream : lines(have)), expect.missingAudio)
       << "of " << want.size() << " audio packets";
+  if (!pcm) {
+    std::set<std::string> recorded;
+    for (const auto& p : oa) recorded.insert(p.md5);
+    EXPECT_LE(size_t(std::count_if(ra.begin(), ra.end(), [&](auto& p) { return !recorded.count(p.md5); })),
+              c.hits + expect.foreignAudio)
+        << "audio packets that are not the recording's";
+  }
 }
 
 }  // namespace testsupport
