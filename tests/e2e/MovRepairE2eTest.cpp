@@ -62,7 +62,8 @@ const testsupport::Expect kAllAudio{.audioOutsideVideo = true};
 
 Row camera(const std::string& file, const std::string& video, const Damage& damage, const std::string& reference = {},
            testsupport::Expect expect = kAllAudio, const std::string& knownGap = {}) {
-  return {file.substr(0, file.find('.')), "corpus/" + file, {damage}, reference, video, expect, false, knownGap};
+  const std::string name = file.substr(0, file.find('.')) + (reference.empty() ? "" : "_other_reference");
+  return {name, "corpus/" + file, {damage}, reference, video, expect, false, knownGap};
 }
 
 class Repairs : public ::testing::TestWithParam<Row> {};
@@ -146,10 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
 // Main 10, several tracks, 64-bit chunk offsets, PCM either way round.
 INSTANTIATE_TEST_SUITE_P(
     Corpus, Repairs,
-    ::testing::Values(camera("gopro_hero7_HD7.mp4", "AVC1", kNoMovieBox, "corpus/gopro_max_heromode_H19.mp4",
-                             {.foreign = 6, .missingFrames = 10, .missingAudio = 4, .cleanDecode = false},
-                             "a metadata chunk (gpmd) in front of a keyframe is cut into the picture: two foreign "
-                             "samples, the rest of that group of pictures and a few audio packets lost"),
+    ::testing::Values(camera("gopro_hero7_HD7.mp4", "AVC1", kNoMovieBox),
+                      camera("gopro_hero5_karma_HD5.mp4", "AVC1", kNoMovieBox),
+                      camera("gopro_max_heromode_H19.mp4", "AVC1", kNoMovieBox),
+                      // A reference from another camera of the same coding parameters.
+                      camera("gopro_hero7_HD7.mp4", "AVC1", kNoMovieBox, "corpus/gopro_max_heromode_H19.mp4"),
                       camera("iphone6_gps.mov", "AVC1", kNoMovieBox),
                       camera("flir_one_thermal.mp4", "AVC1", kNoMovieBox),
                       camera("phone_3gp5_avc720p_co64.mp4", "AVC1", kNoMovieBox),

@@ -331,6 +331,58 @@ TEST(RepairJob, LonePictureIsTakenOnlyWhenConfirmed) {
   }
 }
 
+// Chance units (in a metadata sample, say) whose declared length reaches over a picture into the
+// next one make a run that breaks the order of the pictures before it: the picture inside the
+// chance unit is taken instead.
+TEST(RepairJob, ChanceUnitReachingOverAPictureGivesWay) {
+  for (const auto& [source, name] : {std::pair{kAac, "aac"}, {kHevc, "hevc"}}) {
+    SCOPED_TRACE(name);
+    const Recording r =
+        scanned(movies().path(std::string(name) + ".ref"), movies().path(std::string(name) + ".damaged"));
+    int32_t lastRef = -1, lastOrder = -1;
+    for (const auto& s : r.first) {
+      if (s->firstSlice && s->firstSlice->NRI != 0) lastRef = s->firstSlice->frameNum;
+      if (s->firstSlice) lastOrder = orderCount(*s->firstSlice);
+    }
+    auto find = [&](auto fits) {
+      auto at = std::find_if(r.pictures.begin(), r.pictures.end(), [&](const auto& s) { return fits(*s->firstSlice); });
+      EXPECT_NE(at, r.pictures.end());
+      return *at;
+    };
+    const auto breaking = find([&](const NALU& n) {
+      return source == kAac ? n.NALType == 1 && n.frameNum > lastRef + 1
+                            : n.NALType < 16 && orderCount(n) > lastOrder + 32 && orderCount(n) < lastOrder + 100;
+    });
+    const auto keyframe = r.pictures.front();  // carries on from the first chunk
+    const auto next = r.pictures.back();
+    auto bytesOf = [&](const std::shared_ptr<Sample>& s) {
+      return std::vector<uint8_t>(
+          r.bytes.begin() + long(s->sampleOffset),
+          r.bytes.begin() + long(std::min<uint64_t>(s->sampleOffset + s->sampleSize, r.bytes.size())));
+    };
+    const uint64_t firstEnd = r.first.back()->sampleOffset + r.first.back()->sampleSize;
+    std::vector<uint8_t> f(r.bytes.begin() + long(r.first.front()->sampleOffset), r.bytes.begin() + long(r.audioEnd));
+    const size_t chance = f.size();
+    const auto head = bytesOf(breaking);
+    f.insert(f.end(), head.begin(), head.begin() + 16);
+    const auto key = bytesOf(keyframe);
+    qvr::storeBE32(&f[chance], uint32_t(16 + key.size() - 4));  // ends where the next picture begins
+    f.insert(f.end(), key.begin(), key.end());
+    const auto after = bytesOf(next);
+    f.insert(f.end(), after.begin(), after.end());
+    f.insert(f.end(), 1024, 0xff);
+    ASSERT_GT(chance, firstEnd);
+    TempDir tmp;
+    testsupport::writeFile(tmp.file("spliced"), f);
+    RepairFile e;
+    e.repairFileAtPath(tmp.file("spliced"), "", movies().path(std::string(name) + ".ref"));
+    std::vector<uint64_t> offsets;
+    for (const auto& s : e.videoSampleArray) offsets.push_back(s->sampleOffset);
+    EXPECT_EQ(std::count(offsets.begin(), offsets.end(), chance), 0);
+    EXPECT_EQ(std::count(offsets.begin(), offsets.end(), chance + 16), 1);
+  }
+}
+
 // The reference is scanned in windows of 65,535 bytes that overlap by 24; a file of more than 100
 // windows without a media-data header is scanned in its first ten windows and its last tenth.
 TEST(RepairJob, ReferenceScanFindsTheMovieBoxWhereItsWindowsReach) {
