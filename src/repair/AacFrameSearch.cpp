@@ -17,6 +17,8 @@ constexpr unsigned char kChannelConfigurationChanged = 21;
 constexpr unsigned long kConfigLength = 2;
 // The decoder's bit reader may look a few bytes past the length it is given.
 constexpr size_t kWindowPadding = 64;
+// How close to the region's ends or to another frame a frame must lie to be believed.
+constexpr uint64_t kNearby = 64;
 
 struct Decoder {
   NeAACDecHandle handle = nullptr;
@@ -120,6 +122,28 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
 
   std::vector<uint8_t> slice;
   uint64_t sliceStart = 0;  // region-relative
+  std::optional<uint64_t> lastEnd;  // of the last frame taken
+  // Random bytes pass for a frame now and then, but not next to anything: a frame is taken when it
+  // opens the region, ends near its end, follows another frame closely or is closely followed by
+  // one. (Cameras put a few small metadata samples between their audio frames.)
+  std::vector<uint8_t> ahead;
+  auto confirmed = [&](uint64_t at, uint64_t length) {
+    const uint64_t end = at + length;
+    if (at == 0 || (lastEnd && at - *lastEnd <= kNearby) || end + kNearby >= size) return true;
+    const uint8_t* next = nullptr;
+    if (end - sliceStart + kNearby + kWindowLength <= slice.size()) {
+      next = slice.data() + (end - sliceStart);
+    } else {
+      ahead.assign(kNearby + kWindowLength, 0);
+      handle.readAt(offset + end, ahead.data(), ahead.size());
+      next = ahead.data();
+    }
+    for (uint64_t k = 0; k <= kNearby; ++k) {
+      if (decodesFrameAt(config_, next + k, static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - end - k))))
+        return true;
+    }
+    return false;
+  };
   uint64_t sliceEnd = 0;    // positions below this are searched from the current slice
   std::vector<uint8_t> window(kWindowLength + kWindowPadding, 0);
   uint64_t p = 0;
@@ -230,10 +254,11 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
         settled = true;
       }
     }
-    if (accepted && info.bytesconsumed > 0) {
-      uint64_t consumed = std::min<uint64_t>(info.bytesconsumed, length);
+    const uint64_t consumed = accepted ? std::min<uint64_t>(info.bytesconsumed, length) : 0;
+    if (consumed > 0 && confirmed(p, consumed)) {
       frames.push_back(AacFrame{offset + p, consumed});
       p += consumed;
+      lastEnd = p;
     } else {
       ++p;
     }
