@@ -71,6 +71,22 @@ void RepairFile::groupAVC(const std::shared_ptr<NALU>& x, const NALU* p, uint64_
     samples.back()->sampleSize += x->nalSize;
     return;
   }
+  // The second field of a frame (the other parity, the same frame_num) joins the first field's
+  // sample, with the units between them: a movie sample holds the whole frame.
+  if (x->fieldPicFlag == 1 && x->firstMBInSlice == 0 && (x->NALType == 1 || x->NALType == 5)) {
+    size_t picture = samples.size();
+    while (picture > 0 && isPrefixSample(*samples[picture - 1])) --picture;
+    Sample* first = picture > 0 ? samples[picture - 1].get() : nullptr;
+    const NALU* field = first ? first->firstSlice.get() : nullptr;
+    if (field && !first->bothFields && field->fieldPicFlag == 1 && field->bottomFieldFlag != x->bottomFieldFlag &&
+        field->frameNum == x->frameNum) {
+      for (size_t i = picture; i < samples.size(); ++i) first->sampleSize += samples[i]->sampleSize;
+      first->sampleSize += x->nalSize;
+      first->bothFields = true;
+      samples.resize(picture);
+      return;
+    }
+  }
   auto sample = Sample::initWithSampleType(kSampleTypeH264, offset, x->nalSize, x);
   if (x->NALType == 1 || x->NALType == 5) sample->firstSlice = x;
   samples.push_back(std::move(sample));
