@@ -71,6 +71,8 @@ std::unique_ptr<NALU> NALU::readBytesForAVC(const uint8_t* bytes, uint32_t bytes
     nalu.sliceType = header.slice_type;
     nalu.firstMBInSlice = header.first_mb_in_slice;
     nalu.frameNum = header.frame_num;
+    nalu.fieldPicFlag = header.field_pic_flag == 1 ? 1 : 0;
+    nalu.bottomFieldFlag = header.bottom_field_flag == 1 ? 1 : 0;
     nalu.RBSP = std::make_unique<SliceHeader>(header);
   } else if (type == 7 || type == 8) {
     // Parameter sets are parsed from their header byte, as the decoder configuration stores them,

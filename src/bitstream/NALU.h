@@ -27,6 +27,9 @@ class NALU {
   int32_t frameNum = -1;
   int32_t sliceType = -1;
   int32_t firstMBInSlice = -1;
+  // H.264 slices: a field picture, and which field (0 top, 1 bottom); 0 for frames.
+  int32_t fieldPicFlag = 0;
+  int32_t bottomFieldFlag = 0;
   std::optional<std::string> setName;
   std::unique_ptr<RBSPObject> RBSP;
 

@@ -87,7 +87,8 @@ class RepairFile {
 
   // The run of length-prefixed NAL units that starts at `offset`: returns the number of units
   // taken (0 when none); the run's samples are appended to `samples`, and the two counters are
-  // incremented (never reset).
+  // incremented (never reset). An H.264 run ends before a picture whose frame_num does not follow
+  // the run's pictures; the scan starts a new run there.
   int32_t getNaluAtOffset(uint64_t offset, SampleChunk& samples, qvr::BufferedReader& reader, uint8_t sizeBytesLength,
                           uint32_t* nalCount, uint32_t* sampleCount, uint64_t inputFileSize,
                           const ReferenceParameterSets& sets);

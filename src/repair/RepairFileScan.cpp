@@ -99,6 +99,22 @@ void RepairFile::groupAVC(const std::shared_ptr<NALU>& x, const NALU* p, uint64_
     samples.back()->sampleSize += x->nalSize;
     return;
   }
+  // The second field of a frame (the other parity, the same frame_num) joins the first field's
+  // sample, with the units between them: a movie sample holds the whole frame.
+  if (x->fieldPicFlag == 1 && x->firstMBInSlice == 0 && (x->NALType == 1 || x->NALType == 5)) {
+    size_t picture = samples.size();
+    while (picture > 0 && isPrefixSample(*samples[picture - 1])) --picture;
+    Sample* first = picture > 0 ? samples[picture - 1].get() : nullptr;
+    const NALU* field = first ? first->firstSlice.get() : nullptr;
+    if (field && !first->bothFields && field->fieldPicFlag == 1 && field->bottomFieldFlag != x->bottomFieldFlag &&
+        field->frameNum == x->frameNum) {
+      for (size_t i = picture; i < samples.size(); ++i) first->sampleSize += samples[i]->sampleSize;
+      first->sampleSize += x->nalSize;
+      first->bothFields = true;
+      samples.resize(picture);
+      return;
+    }
+  }
   auto sample = Sample::initWithSampleType(kSampleTypeH264, offset, x->nalSize, x);
   if (x->NALType == 1 || x->NALType == 5) sample->firstSlice = x;
   samples.push_back(std::move(sample));
@@ -142,15 +158,45 @@ int32_t RepairFile::getNaluAtOffset(uint64_t offset, SampleChunk& samples, qvr::
   bool picture = false;
   int32_t taken = 0;
   uint64_t at = offset;
+  // frame_num of the run's last reference picture, once a picture has been seen (H.264).
+  const bool gapsAllowed = sets.sps && sets.sps->gaps_in_frame_num_value_allowed_flag == 1;
+  const int32_t maxFrameNum = sets.sps ? sets.sps->MaxFrameNum : 0;
+  int32_t runRefFrameNum = -1;
   while (x) {
     if (x->nalSize >= kMaxNaluSize) break;
     if (!qvr::pausePoint(pauseRepairing, stopflag)) return 0;
-    ++*nalCount;
     if (sets.hevc()) {
       groupHEVC(x, previous.get(), picture, at, samples, sampleCount);
     } else {
+      const size_t before = samples.size();
+      const uint32_t counted = *sampleCount;
       groupAVC(x, previous.get(), at, samples, sampleCount);
+      if (samples.size() > before && samples.back()->firstSlice == x && maxFrameNum > 0) {
+        // Inside one run the pictures follow each other: each continues the last reference picture
+        // (its second field repeats it). A unit that chance made of other bytes breaks the
+        // sequence and ends the run before the picture it breaks into, units in front of it too.
+        const int32_t frameNum = x->frameNum;
+        const bool fits = runRefFrameNum < 0 || gapsAllowed || x->NALType == 5 ||
+                          frameNum == (runRefFrameNum + 1) % maxFrameNum ||
+                          (x->fieldPicFlag == 1 && frameNum == runRefFrameNum);
+        if (!fits) {
+          samples.pop_back();
+          *sampleCount = counted;
+          while (taken > 0 && !samples.empty() && isPrefixSample(*samples.back())) {
+            samples.pop_back();
+            --taken;
+            --*nalCount;
+          }
+          break;
+        }
+        if (x->NRI != 0) {
+          runRefFrameNum = frameNum;
+        } else if (runRefFrameNum < 0) {
+          runRefFrameNum = (frameNum + maxFrameNum - 1) % maxFrameNum;  // a non-reference picture continues it
+        }
+      }
     }
+    ++*nalCount;
     ++taken;
     at += x->nalSize;
     previous = x;

@@ -24,6 +24,8 @@ class Sample {
   // The first slice of the picture when the sample holds one; it differs from `nal` when parameter
   // sets open the sample (H.265). The per-frame tables of the repaired movie are derived from it.
   std::shared_ptr<NALU> firstSlice;
+  // An H.264 sample that holds both fields of its frame: no further field joins it.
+  bool bothFields = false;
 };
 
 inline constexpr uint64_t kSampleTypeH264 = 0;

@@ -90,6 +90,7 @@ const Recipe kH264[] = {
     {"main_cabac_bframes", kX264 + "yuv420p -profile:v main -bf 3 -refs 3"},
     {"high_cabac_bframes", kX264 + "yuv420p -profile:v high -bf 3 -refs 4 -x264-params b-pyramid=strict"},
     {"high_interlaced", kX264 + "yuv420p -profile:v high -bf 2 -x264-params interlaced=1"},
+    {"main_interlaced_bff", kX264 + "yuv420p -profile:v main -bf 0 -x264-params interlaced=1:bff=1"},
     {"high444", kX264 + "yuv444p -profile:v high444 -bf 2"},
     {"high_monochrome", kX264 + "gray -profile:v high -bf 2"},
     {"written", "", "", writtenH264},
@@ -322,7 +323,8 @@ TEST_P(H264Streams, EveryUnitIsAcceptedInItsScanWindowAndReadsAsTraced) {
     ASSERT_NE(nalu, nullptr) << where(i);
     EXPECT_EQ(nalu->nalSize, u.size() + 4) << where(i);
     expectTraced(t, where(i), "nal_unit_type", nalu->NALType, "nal_ref_idc", nalu->NRI, "first_mb_in_slice",
-                 nalu->firstMBInSlice, "slice_type", nalu->sliceType, "frame_num", nalu->frameNum);
+                 nalu->firstMBInSlice, "slice_type", nalu->sliceType, "frame_num", nalu->frameNum, "field_pic_flag=0",
+                 nalu->fieldPicFlag, "bottom_field_flag=0", nalu->bottomFieldFlag);
     // The whole header, past the window, up to slice_qp_delta. The trace reads the payload with
     // emulation-prevention bytes removed, the parser as stored: units with one there are skipped.
     static const uint8_t kEscape[] = {0, 0, 3};

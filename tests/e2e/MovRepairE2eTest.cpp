@@ -124,7 +124,16 @@ INSTANTIATE_TEST_SUITE_P(
         standard("h264_twos_mov"), standard("h264_aac_tmcd_mov"),
         standard("h264_sowt_tmcd_mov", "AVC1", {.missingAudio = 103},
                  "beside a timecode track every PCM chunk comes back 4 bytes (one sample frame) short"),
-        standard("self_reference"), standard("h264_aac_m4v_ntsc_mono"), standard("hevc_aac_mp4", "HVC1"),
+        standard("self_reference"), standard("h264_aac_m4v_ntsc_mono"),
+        // MBAFF frames, each behind a picture timing message: in either field order, with and
+        // without B-frames, beside each kind of audio.
+        standard("h264_interlaced_tff_aac"),
+        standard("h264_interlaced_bff_aac", "AVC1", {.cleanDecode = false},
+                 "the AAC packet in front of the first video chunk is found 17 bytes early, with the free box and "
+                 "the media data header, and fails to decode"),
+        standard("h264_interlaced_tff_sowt_mov"), standard("h264_interlaced_bff_sowt_mov"),
+        standard("h264_interlaced_tff_twos_mov"), standard("h264_interlaced_bff_twos_mov"),
+        standard("h264_interlaced_sowt_zeroed"), standard("hevc_aac_mp4", "HVC1"),
         standard("hevc_1080p_aac_mp4", "HVC1"), standard("hevc_sowt_mov", "HVC1"),
         standard("hevc_slices_aac_mp4", "HVC1"), standard("hevc_aac_junk", "HVC1"),
         // Audio alone before the first and after the last video chunk: an engine that searches only

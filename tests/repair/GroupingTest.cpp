@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "bitstream/NALU.h"
 #include "repair/RepairFile.h"
 
 namespace {
+enum Field { kFrame, kTop, kBottom };
 std::shared_ptr<NALU> avc(uint32_t type, uint32_t size, int32_t firstMb = -1, int32_t sliceType = -1,
-                          int32_t frameNum = -1) {
+                          int32_t frameNum = -1, Field field = kFrame) {
   auto n = std::make_shared<NALU>();
   n->NALType = type;
   n->NRI = type == 6 || type == 9 ? 0 : 2;
@@ -13,6 +16,8 @@ std::shared_ptr<NALU> avc(uint32_t type, uint32_t size, int32_t firstMb = -1, in
   n->firstMBInSlice = firstMb;
   n->sliceType = sliceType;
   n->frameNum = frameNum;
+  n->fieldPicFlag = field != kFrame;
+  n->bottomFieldFlag = field == kBottom;
   return n;
 }
 
@@ -55,15 +60,45 @@ std::vector<bool> prefixes(const SampleChunk& samples) {
 }
 }  // namespace
 
-TEST(Grouping, SlicesOfOnePictureFormOneSampleUntilTheMacroblockOrderRestarts) {
-  SampleChunk samples;
-  uint32_t counted = groupAll({avc(1, 100, 0, 0, 3), avc(1, 110, 120, 0, 3), avc(1, 120, 240, 0, 3),
-                               avc(1, 130, 0, 0, 3), avc(1, 140, 120, 0, 4)},
-                              samples, false);
-  // A different frame_num is another picture even with a larger macroblock address.
-  EXPECT_EQ(spans(samples), (Spans{{1000, 330}, {1330, 130}, {1460, 140}}));
-  EXPECT_EQ(counted, 3u);
-  EXPECT_EQ(samples[2]->firstSlice->frameNum, 4);
+TEST(Grouping, SlicesAndFieldsOfOnePictureFormOneSample) {
+  const struct {
+    const char* name;
+    std::vector<std::shared_ptr<NALU>> units;
+    Spans samples;
+  } rows[] = {
+      // The macroblock order restarting, or another frame_num, opens the next picture.
+      {"frame slices",
+       {avc(1, 100, 0, 0, 3), avc(1, 110, 120, 0, 3), avc(1, 120, 240, 0, 3), avc(1, 130, 0, 0, 3),
+        avc(1, 140, 120, 0, 4)},
+       {{1000, 330}, {1330, 130}, {1460, 140}}},
+      // An IDR top field and its bottom field of two slices each; the next frame's top field.
+      {"field pair",
+       {avc(5, 100, 0, 7, 0, kTop), avc(5, 50, 60, 7, 0, kTop), avc(1, 90, 0, 5, 0, kBottom),
+        avc(1, 40, 60, 5, 0, kBottom), avc(1, 70, 0, 5, 1, kTop)},
+       {{1000, 280}, {1280, 70}}},
+      // Bottom field first, with a timing message in front of each field.
+      {"units between the fields",
+       {avc(6, 9), avc(1, 100, 0, 0, 2, kBottom), avc(6, 9), avc(1, 90, 0, 0, 2, kTop)},
+       {{1000, 9}, {1009, 199}}},
+      // Non-reference frames share a frame_num: a third field opens the next frame whatever its parity.
+      {"frames of one frame_num",
+       {avc(1, 10, 0, 1, 5, kTop), avc(1, 20, 0, 1, 5, kBottom), avc(1, 30, 0, 1, 5, kBottom),
+        avc(1, 40, 0, 1, 5, kTop), avc(1, 50, 0, 1, 5, kTop)},
+       {{1000, 30}, {1030, 70}, {1100, 50}}},
+      // Frames and fields mixed: a field does not join a frame, nor a field of another frame_num.
+      {"frames and fields",
+       {avc(1, 10, 0, 0, 6), avc(1, 20, 0, 0, 6, kBottom), avc(1, 30, 0, 0, 7, kTop), avc(1, 40, 0, 0, 8)},
+       {{1000, 10}, {1010, 20}, {1030, 30}, {1060, 40}}},
+  };
+  for (const auto& row : rows) {
+    SampleChunk samples;
+    uint32_t counted = groupAll(row.units, samples, false);
+    EXPECT_EQ(spans(samples), row.samples) << row.name;
+    const std::vector<bool> prefix = prefixes(samples);
+    EXPECT_EQ(counted, uint32_t(std::count(prefix.begin(), prefix.end(), false))) << row.name;
+    // Every picture keeps its first slice for the frame tables.
+    for (const auto& s : samples) EXPECT_EQ(s->firstSlice != nullptr, !RepairFile::isPrefixSample(*s)) << row.name;
+  }
 }
 
 TEST(Grouping, NonPictureUnitsAreUncountedSamplesThatFoldIntoTheNextPicture) {

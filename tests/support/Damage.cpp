@@ -127,6 +127,16 @@ const std::vector<Case>& standardCases() {
       {"h264_aac_tmcd_mov", "h264_aac_tmcd_mov", {noMovieBox}},
       {"h264_sowt_tmcd_mov", "h264_sowt_tmcd_mov", {noMovieBox}},
       {"hevc_aac_mp4", "hevc_aac_mp4", {noMovieBox}},
+      {"h264_interlaced_tff_aac", "h264_interlaced_tff_aac", {noMovieBox}},
+      {"h264_interlaced_bff_aac", "h264_interlaced_bff_aac", {noMovieBox}},
+      {"h264_interlaced_tff_sowt_mov", "h264_interlaced_tff_sowt_mov", {noMovieBox}},
+      {"h264_interlaced_bff_sowt_mov", "h264_interlaced_bff_sowt_mov", {noMovieBox}},
+      {"h264_interlaced_tff_twos_mov", "h264_interlaced_tff_twos_mov", {noMovieBox}},
+      {"h264_interlaced_bff_twos_mov", "h264_interlaced_bff_twos_mov", {noMovieBox}},
+      // Pictures and audio of the middle of the recording zeroed.
+      {"h264_interlaced_sowt_zeroed",
+       "h264_interlaced_bff_sowt_mov",
+       {noMovieBox, {Damage::Zero, "mdat", {0.5}, 0, 96 << 10}}},
       // The movie box stays, so the damaged file can describe itself.
       {"self_reference", "h264_aac_12s", {junk({0.5}, 1 << 20, 13)}, true},
       {"h264_aac_m4v_ntsc_mono", "h264_aac_m4v_ntsc_mono", {noMovieBox}},

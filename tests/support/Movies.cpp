@@ -32,6 +32,11 @@ std::string stereo(int seed, int frequency) {
 std::vector<Recipe> makeTable() {
   const std::string baseline = "-profile:v baseline -preset fast -b:v 1500k -g 50 -x264-params slices=4";
   const std::string gop = "keyint=50:min-keyint=25:bframes=3", hevc = "libx265", pcm = "pcm_s16le";
+  // MBAFF frames in either field order, with B-frames in a pyramid or none.
+  auto interlaced = [](const char* fieldOrder, bool bFrames) {
+    return std::string("-profile:v main -preset fast -b:v 1500k -g 50 -bf ") + (bFrames ? "3" : "0") +
+           " -x264-params cabac=1:interlaced=1:" + fieldOrder + "=1" + (bFrames ? ":b-pyramid=normal" : "");
+  };
   // clang-format off
   return {
       {.name = "h264_aac_mp4"},
@@ -51,6 +56,18 @@ std::vector<Recipe> makeTable() {
        .original = {"testsrc2", "anoisesrc=seed=9:color=brown:amplitude=0.3", 5}},
       // Audio alone for the first second and the last: the video runs from 1 s to 5 s.
       {.name = "h264_aac_audio_outside", .original = {.videoFilter = "trim=duration=4,setpts=PTS+1/TB"}},
+      {.name = "h264_interlaced_tff_aac", .videoArgs = interlaced("tff", true), .original = {.seconds = 4}},
+      {.name = "h264_interlaced_bff_aac", .videoArgs = interlaced("bff", false), .original = {.seconds = 4}},
+      // x264's own rate control and B-frames: here PCM bytes once began a run of two units whose
+      // second reached past the end of the file.
+      {.name = "h264_interlaced_tff_sowt_mov", .container = "mov", .videoArgs = "-x264-params interlaced=1:tff=1",
+       .audioCodec = pcm, .audioArgs = "", .original = {.seconds = 4}},
+      {.name = "h264_interlaced_bff_sowt_mov", .container = "mov", .videoArgs = interlaced("bff", false),
+       .audioCodec = pcm, .audioArgs = "", .original = {.seconds = 4}},
+      {.name = "h264_interlaced_tff_twos_mov", .container = "mov", .videoArgs = interlaced("tff", false),
+       .audioCodec = "pcm_s16be", .audioArgs = "", .original = {.seconds = 4}},
+      {.name = "h264_interlaced_bff_twos_mov", .container = "mov", .videoArgs = interlaced("bff", true),
+       .audioCodec = "pcm_s16be", .audioArgs = "", .original = {.seconds = 4}},
       {.name = "hevc_aac_mp4", .videoCodec = hevc, .videoArgs = x265("fast", "1200k", gop), .videoTag = "hvc1"},
       {.name = "hevc_aac_8s", .videoCodec = hevc, .videoArgs = x265("superfast", "1200k", gop), .videoTag = "hvc1",
        .original = {.seconds = 8}},
