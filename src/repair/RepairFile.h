@@ -11,6 +11,7 @@
 #include "boxes/AtomCreationRequest.h"
 #include "foundation/RepairFileDelegate.h"
 #include "repair/File.h"
+#include "repair/PcmLayout.h"
 #include "repair/Sample.h"
 
 class NALU;
@@ -136,6 +137,10 @@ class RepairFile {
   void sendProgress(int32_t percentage);
   void sendMoveBack();
   void recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffset);
+  // Uncompressed sound in the media data before the first and after the last video chunk.
+  void recoverPcmBefore(qvr::ReadHandle& handle, uint64_t firstVideoOffset);
+  void recoverPcmAfter(qvr::ReadHandle& handle, uint64_t fileSize);
+  void addPcmChunk(uint64_t regionStart, std::optional<qvr::PcmLayout::Sound> sound);
   // Takes the AAC chunks whose searches have finished, in the order they were queued; `all` waits
   // for every one.
   void collectAudioChunks(bool all);
@@ -151,7 +156,9 @@ class RepairFile {
   std::vector<SampleToChunkEntery> audioStsc_;
   uint32_t videoChunkNumber_ = 0;
   uint32_t audioChunkNumber_ = 0;
-  uint32_t sampleSkip_ = 0;
+  qvr::PcmLayout pcmLayout_;
+  // Where the damaged file's media data ends as its header says; 0 when the header was not found.
+  uint64_t mediaDataEnd_ = 0;
   bool leadingRegionSearched_ = false;
   // AAC regions being searched beside the scan: where each chunk goes in `sampleArray` (an empty
   // chunk holds its place), and the leading region's search queued with the first gap.

@@ -12,6 +12,7 @@
 #include "boxes/AudioSampleDescriptionEntery.h"
 #include "boxes/Moov.h"
 #include "boxes/Stsd.h"
+#include "foundation/ByteOrder.h"
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
 #include "repair/AacFrameSearch.h"
@@ -23,6 +24,41 @@ namespace {
 constexpr int32_t kNearbyOrderCount = 32;
 // Reads at most this much of the damaged file per refill while scanning.
 constexpr size_t kScanBufferSize = 8u << 20;
+
+bool isPcm(uint64_t audioCodec) { return audioCodec == 1003 || audioCodec == 1004 || audioCodec == 1006; }
+
+constexpr uint32_t kMdat = 0x6D646174;  // "mdat"
+
+bool isFourCC(uint32_t type) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    const uint8_t c = static_cast<uint8_t>(type >> shift);
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+// The media data box the damaged file's top-level boxes lead to before `limit`, as the offset of
+// its data and its end (UINT64_MAX when it runs to the end of the file); none when the boxes do
+// not lead there.
+std::optional<std::pair<uint64_t, uint64_t>> mediaDataBefore(qvr::ReadHandle& handle, uint64_t limit) {
+  uint64_t at = 0;
+  while (at + 8 <= limit) {
+    uint8_t header[16] = {};
+    if (handle.readAt(at, header, sizeof header) < 8) return std::nullopt;
+    const uint32_t size32 = qvr::readBE32(header);
+    const uint32_t type = qvr::readBE32(header + 4);
+    const uint64_t size = size32 == 1 ? qvr::readBE64(header + 8) : size32;
+    const uint64_t headerBytes = size32 == 1 ? 16 : 8;
+    if (!isFourCC(type) || (size != 0 && size < headerBytes)) return std::nullopt;
+    if (type == kMdat) {
+      if (at + headerBytes > limit) return std::nullopt;
+      return std::pair{at + headerBytes, size == 0 || size > UINT64_MAX - at ? UINT64_MAX : at + size};
+    }
+    if (size == 0 || size > limit - at) return std::nullopt;
+    at += size;
+  }
+  return std::nullopt;
+}
 
 bool nameIs(const NALU& n, const char* name) { return n.setName && *n.setName == name; }
 bool isParameterSetName(const NALU& n) { return nameIs(n, "VPS") || nameIs(n, "SPS") || nameIs(n, "PPS"); }
@@ -176,16 +212,14 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
     size_t got = handle.readAt(end, window, sizeof window);
     return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, window, got);
   }
-  if (audioCodec == 1003 || audioCodec == 1004) {
+  if (isPcm(audioCodec)) {
     // PCM chunks hold whole frames, so the audio before the picture comes in whole frames too
     // (the further tracks' bytes aside).
     if (!videoSampleArray.empty()) {
       const Sample& last = *videoSampleArray.back();
       const uint64_t previousEnd = last.sampleOffset + last.sampleSize;
       if (sample.sampleOffset < previousEnd) return false;
-      const uint64_t gap = sample.sampleOffset - previousEnd;
-      const uint32_t frame = pcmFrameBytes();
-      if (gap % frame != 0 && (gap < sampleSkip_ || (gap - sampleSkip_) % frame != 0)) return false;
+      if (!pcmLayout_.fits(sample.sampleOffset - previousEnd)) return false;
     }
   }
   if (hevc) return (x.NALType >= 16 && x.NALType <= 23) || continues;
@@ -217,9 +251,7 @@ uint32_t RepairFile::pcmFrameBytes() const {
   const AudioSampleDescriptionEntery* audio =
       healthyFile && healthyFile->audioDecoder ? healthyFile->audioDecoder->asAudio() : nullptr;
   if (audio) {
-    if (audio->version == 1 && audio->bytesPerFrame > 0) return audio->bytesPerFrame;
-    uint32_t bytes = uint32_t(audio->numberOfChannels) * (audio->sampleSize / 8u);
-    if (bytes > 0) return bytes;
+    if (uint32_t bytes = audio->pcmFrameBytes(); bytes > 0) return bytes;
   }
   return 4;  // 16-bit stereo, the common camera layout
 }
@@ -252,18 +284,10 @@ void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffs
   const uint64_t end = last.sampleOffset + last.sampleSize;
   if (nextVideoOffset <= end) return;
   const uint64_t gap = nextVideoOffset - end;
-  if (audioCodec == 1003 || audioCodec == 1004) {
-    // Both byte orders of PCM are tabulated alike: the bytes of the further tracks at the end of
-    // the gap are left out, and the chunk counts the whole PCM frames it really holds. A gap no
-    // longer than those bytes holds no audio.
-    const uint64_t frames = pcmChunkFrames(gap, sampleSkip_, pcmFrameBytes());
-    if (frames == 0) return;
-    const uint64_t bytes = gap - sampleSkip_;
-    auto sample = Sample::initWithSampleType(kSampleTypePCM, end, bytes, nullptr);
-    ++audioChunkNumber_;
-    recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(frames));
-    sampleArray.push_back({sample});
-    audioSampleArray.push_back(sample);
+  if (isPcm(audioCodec)) {
+    // Every PCM format is tabulated alike: the bytes of the further tracks are left out where
+    // the reference puts them, and the chunk counts the whole PCM frames it really holds.
+    addPcmChunk(end, pcmLayout_.between(gap));
     return;
   }
   if (audioCodec != 1002 || aacSearches_ == nullptr) return;
@@ -280,6 +304,57 @@ void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffs
   sampleArray.emplace_back();
   pendingAudio_.push_back(pending);
   collectAudioChunks(false);
+}
+
+void RepairFile::addPcmChunk(uint64_t regionStart, std::optional<qvr::PcmLayout::Sound> sound) {
+  if (!sound) return;
+  const uint64_t frames = pcmChunkFrames(sound->length, 0, pcmFrameBytes());
+  if (frames == 0) return;
+  auto sample = Sample::initWithSampleType(kSampleTypePCM, regionStart + sound->offset, sound->length, nullptr);
+  ++audioChunkNumber_;
+  recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(frames));
+  sampleArray.push_back({sample});
+  audioSampleArray.push_back(sample);
+}
+
+void RepairFile::recoverPcmBefore(qvr::ReadHandle& handle, uint64_t firstVideoOffset) {
+  // Only the media data box's own header tells reliably where the sound can begin: in front of
+  // it are the file's other boxes.
+  const auto media = mediaDataBefore(handle, firstVideoOffset);
+  mediaDataEnd_ = media ? media->second : 0;
+  if (media) addPcmChunk(media->first, pcmLayout_.leading(firstVideoOffset - media->first));
+}
+
+void RepairFile::recoverPcmAfter(qvr::ReadHandle& handle, uint64_t fileSize) {
+  const Sample& last = *videoSampleArray.back();
+  const uint64_t start = last.sampleOffset + last.sampleSize;
+  // The media data's header bounds the region unless it says less than the video found (a
+  // header written before the recording ended); past it may lie the rest of a movie box.
+  uint64_t end = mediaDataEnd_ >= start ? std::min(mediaDataEnd_, fileSize) : fileSize;
+  if (end <= start) return;
+  // Space a recorder reserved and never filled reads as zeros. Sound is not silent to the bit
+  // for this long, so a shorter run of zeros is kept.
+  constexpr uint64_t kReservedZeros = 64u << 10;
+  uint8_t block[4096];
+  uint64_t nonZeroEnd = end;
+  while (nonZeroEnd > start) {
+    const uint64_t length = std::min<uint64_t>(sizeof block, nonZeroEnd - start);
+    if (handle.readAt(nonZeroEnd - length, block, length) != length) break;
+    const uint8_t* nonZero =
+        std::find_if(std::make_reverse_iterator(block + length), std::make_reverse_iterator(block), [](uint8_t b) {
+          return b != 0;
+        }).base();
+    if (nonZero != block) {
+      nonZeroEnd -= length - static_cast<uint64_t>(nonZero - block);
+      break;
+    }
+    nonZeroEnd -= length;
+  }
+  if (end - nonZeroEnd >= kReservedZeros) {
+    const uint32_t frame = pcmFrameBytes();
+    end = std::min(end, start + (nonZeroEnd - start + frame - 1) / frame * frame);
+  }
+  addPcmChunk(start, pcmLayout_.trailing(end - start));
 }
 
 void RepairFile::collectAudioChunks(bool all) {
@@ -330,7 +405,8 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     sendMoveBack();
     return;
   }
-  sampleSkip_ = healthyFile->numberOfTracks() >= 3 ? healthyFile->getSampleSkip() : 0;
+  pcmLayout_ = isPcm(audioCodec) ? qvr::PcmLayout(healthyFile->moov->chunkLayout(), pcmFrameBytes()) : qvr::PcmLayout();
+  mediaDataEnd_ = 0;
   videoSampleCount = 0;
   videoChunkNumber_ = 0;
   audioChunkNumber_ = 0;
@@ -387,6 +463,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
         if (++offset >= S) break;
         continue;
       }
+      if (videoSampleArray.empty() && isPcm(audioCodec)) recoverPcmBefore(*handle, run.front()->sampleOffset);
       if (!videoSampleArray.empty()) recoverAudioBetween(audioCodec, run.front()->sampleOffset);
       ++videoChunkNumber_;
       videoSampleCount += sampleCount;
@@ -400,6 +477,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     }
   }
   if (stopflag) return;
+  if (isPcm(audioCodec) && !videoSampleArray.empty()) recoverPcmAfter(*handle, S);
   if (aacSearches_ != nullptr) {
     collectAudioChunks(true);
     if (stopflag) return;

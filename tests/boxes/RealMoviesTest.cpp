@@ -28,7 +28,7 @@ std::unique_ptr<Moov> parseFile(const Bytes& file) {
 struct CameraFile {
   const char* name;
   size_t tracks;
-  int64_t videoCodec, audioCodec;  // as the movie reports them: 1001 H.264, 1002 H.265; 1002 AAC, 1003/4 PCM
+  int64_t videoCodec, audioCodec;  // as the movie reports them: 1001 H.264, 1002 H.265; 1002 AAC, 1003/4/6 PCM
   const char* resolution;
   double fps;
   uint32_t frames, audioTimeScale;
@@ -57,9 +57,8 @@ TEST(CameraFiles, ParseWithTheValuesTheirWritersRecordedAndRewriteUnchanged) {
       {"pixel_motionphoto_2hevc.mp4", 4, 1002, 0, "1024x768", 27.61, 58, 0, {}, 0},  // movie and still, no sound
       {"lavf_avc1080p50_sowt.mov", 2, 1001, 1003, "1920x1080", 50.0, 100, 48000, {}, 0},
       {"lavf_avc720p_twos.mov", 2, 1001, 1004, "1080x720", 29.97, 30, 44100, {}, 0},
-      // QuickTime "lpcm", H.263 and AMR are not among the codecs the repair knows: tracks are
-      // found, codecs are unknown.
-      {"iphone6s_livephoto_lpcm.mov", 4, 1001, 0, "1440x1080", 10.645, 22, 44100, {}, 2169},
+      {"iphone6s_livephoto_lpcm.mov", 4, 1001, 1006, "1440x1080", 10.645, 22, 44100, {}, 2169},
+      // H.263 and AMR are not among the codecs the repair knows: tracks are found, codecs are unknown.
       {"cameraphone_2004_h263_amr.3gp", 2, 0, 0, "Missing", 14.761, 222, 50, {}, 0},
   };
   for (const CameraFile& f : files) {

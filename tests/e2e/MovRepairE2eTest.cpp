@@ -53,6 +53,8 @@ Row standard(const std::string& name, const std::string& video = "AVC1", testsup
 }
 
 const Damage kNoMovieBox{Damage::Truncate, "moov"};
+// All the sound, wherever it lies beside the video.
+const testsupport::Expect kAllPcm{.audioOutsideVideo = true};
 const Damage kMovieBoxTakenOut{Damage::Remove, "moov"};
 // A cut through the 41st picture in file order, leaving `keep` of it.
 Damage cutThroughPicture(double keep) { return {Damage::Truncate, "video#40", {keep}}; }
@@ -116,12 +118,13 @@ INSTANTIATE_TEST_SUITE_P(
         standard("h264_aac_mp4"), standard("h264_aac_mov_zeroed"),
         standard("h264_aac_junk", "AVC1", {.cleanDecode = false},
                  "random bytes next to the junk are taken for AAC frames; one decodes as 26 channels and stops ffmpeg"),
-        standard("h264_baseline_multislice"), standard("h264_baseline_multislice_aac"), standard("h264_sowt_mov"),
-        standard("h264_twos_mov"), standard("h264_aac_tmcd_mov"),
-        standard("h264_sowt_tmcd_mov", "AVC1", {.missingAudio = 103},
-                 "beside a timecode track every PCM chunk comes back 4 bytes (one sample frame) short"),
+        standard("h264_baseline_multislice"), standard("h264_baseline_multislice_aac"), standard("h264_aac_tmcd_mov"),
+        // PCM is kept before the first and after the last video chunk too, and beside a timecode
+        // sample (which lies ahead of the first video chunk) the gaps hold nothing but sound.
+        standard("h264_sowt_mov", "AVC1", kAllPcm), standard("h264_twos_mov", "AVC1", kAllPcm),
+        standard("h264_sowt_tmcd_mov", "AVC1", kAllPcm), standard("h264_lpcm_mov", "AVC1", kAllPcm),
         standard("self_reference"), standard("h264_aac_m4v_ntsc_mono"), standard("hevc_aac_mp4", "HVC1"),
-        standard("hevc_1080p_aac_mp4", "HVC1"), standard("hevc_sowt_mov", "HVC1"),
+        standard("hevc_1080p_aac_mp4", "HVC1"), standard("hevc_sowt_mov", "HVC1", kAllPcm),
         standard("hevc_slices_aac_mp4", "HVC1"), standard("hevc_aac_junk", "HVC1"),
         // Audio alone before the first and after the last video chunk: an engine that searches only
         // the gaps between video chunks misses it.
@@ -143,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 // Camera recordings that lost their movie box, wherever it was: in-band parameter sets, SEI,
-// Main 10, several tracks, 64-bit chunk offsets, PCM either way round.
+// Main 10, several tracks, 64-bit chunk offsets, PCM either way round and in a version-2 description.
 INSTANTIATE_TEST_SUITE_P(
     Corpus, Repairs,
     ::testing::Values(camera("gopro_hero7_HD7.mp4", "AVC1", kNoMovieBox, "corpus/gopro_max_heromode_H19.mp4",
@@ -153,8 +156,10 @@ INSTANTIATE_TEST_SUITE_P(
                       camera("iphone6_gps.mov", "AVC1", kNoMovieBox),
                       camera("flir_one_thermal.mp4", "AVC1", kNoMovieBox),
                       camera("phone_3gp5_avc720p_co64.mp4", "AVC1", kNoMovieBox),
-                      camera("lavf_avc1080p50_sowt.mov", "AVC1", kNoMovieBox),
-                      camera("lavf_avc720p_twos.mov", "AVC1", kNoMovieBox),
+                      camera("lavf_avc1080p50_sowt.mov", "AVC1", kNoMovieBox, {}, kAllPcm),
+                      camera("lavf_avc720p_twos.mov", "AVC1", kNoMovieBox, {}, kAllPcm),
+                      // All the sound is one chunk ahead of the video, followed by two metadata tracks' chunks.
+                      camera("iphone6s_livephoto_lpcm.mov", "AVC1", kNoMovieBox, {}, kAllPcm),
                       camera("apple_hevc_main10_moovfirst.mp4", "HVC1", kMovieBoxTakenOut),
                       camera("android14_hevc_hlg10_moovfirst.mp4", "HVC1", kMovieBoxTakenOut),
                       camera("iphone14pro_dolbyvision_hevc.mov", "HVC1", kMovieBoxTakenOut),

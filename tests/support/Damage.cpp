@@ -126,6 +126,7 @@ const std::vector<Case>& standardCases() {
       {"h264_twos_mov", "h264_twos_mov", {noMovieBox}},
       {"h264_aac_tmcd_mov", "h264_aac_tmcd_mov", {noMovieBox}},
       {"h264_sowt_tmcd_mov", "h264_sowt_tmcd_mov", {noMovieBox}},
+      {"h264_lpcm_mov", "h264_lpcm_mov", {noMovieBox}},
       {"hevc_aac_mp4", "hevc_aac_mp4", {noMovieBox}},
       // The movie box stays, so the damaged file can describe itself.
       {"self_reference", "h264_aac_12s", {junk({0.5}, 1 << 20, 13)}, true},
