@@ -194,12 +194,6 @@ uint32_t Moov::aacSampleMean() const {
 
 uint32_t Moov::duration() const { return mvhd ? static_cast<uint32_t>(mvhd->duration) : 0; }
 
-uint32_t Moov::getSampleSkip() const {
-  uint32_t skip = 0;
-  for (size_t i = 2; i < tracks.size(); ++i) skip += tracks[i]->getSampleSize() * tracks[i]->getSamplePerChunk();
-  return skip;
-}
-
 std::vector<Moov::ChunkPlace> Moov::chunkLayout() const {
   std::vector<ChunkPlace> chunks;
   const Trak* video = getTrakWithType(kVideo);

@@ -56,7 +56,6 @@ class Moov {
   std::span<const uint8_t> decodeSpecificInfo() const;
   uint32_t aacSampleMean() const;
   uint32_t duration() const;
-  uint32_t getSampleSkip() const;
   // A chunk where the sample tables place it. `track` says whose: 1 the first video track, 2 the
   // first sound track, 0 any other.
   struct ChunkPlace {

@@ -108,9 +108,8 @@ class RepairFile {
   // Records a chunk in a track's sample-to-chunk list when its count differs from the last run.
   static void recordSampleToChunk(std::vector<SampleToChunkEntery>& entries, uint32_t chunkNumber,
                                   uint32_t samplesPerChunk);
-  // Whole PCM frames of a gap between two video chunks once the further tracks' `skip` bytes at its
-  // end are left out; 0 when the gap holds no audio.
-  static uint64_t pcmChunkFrames(uint64_t gap, uint32_t skip, uint32_t frameBytes);
+  // Whole PCM frames in `bytes` of sound; 0 when there are none or too many for a table entry.
+  static uint64_t pcmChunkFrames(uint64_t bytes, uint32_t frameBytes);
   // Whether a video sample's size folds into the next counted sample (non-picture units).
   static bool isPrefixSample(const Sample& sample);
 

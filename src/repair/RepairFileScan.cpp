@@ -241,9 +241,9 @@ void RepairFile::noteAcceptedRun(const SampleChunk& run) {
   }
 }
 
-uint64_t RepairFile::pcmChunkFrames(uint64_t gap, uint32_t skip, uint32_t frameBytes) {
-  if (gap <= skip || frameBytes == 0) return 0;
-  const uint64_t frames = (gap - skip) / frameBytes;
+uint64_t RepairFile::pcmChunkFrames(uint64_t bytes, uint32_t frameBytes) {
+  if (frameBytes == 0) return 0;
+  const uint64_t frames = bytes / frameBytes;
   return frames > UINT32_MAX ? 0 : frames;
 }
 
@@ -308,7 +308,7 @@ void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffs
 
 void RepairFile::addPcmChunk(uint64_t regionStart, std::optional<qvr::PcmLayout::Sound> sound) {
   if (!sound) return;
-  const uint64_t frames = pcmChunkFrames(sound->length, 0, pcmFrameBytes());
+  const uint64_t frames = pcmChunkFrames(sound->length, pcmFrameBytes());
   if (frames == 0) return;
   auto sample = Sample::initWithSampleType(kSampleTypePCM, regionStart + sound->offset, sound->length, nullptr);
   ++audioChunkNumber_;

@@ -204,12 +204,32 @@ TEST(RepairJob, PcmChunksCountTheirOwnFrames) {
   }
 }
 
-TEST(PcmChunks, GapShorterThanTheFurtherTracksHoldsNoAudio) {
-  EXPECT_EQ(RepairFile::pcmChunkFrames(96000, 8000, 4), 22000u);
-  EXPECT_EQ(RepairFile::pcmChunkFrames(96000, 0, 2), 48000u);
-  EXPECT_EQ(RepairFile::pcmChunkFrames(8000, 8000, 4), 0u);
-  EXPECT_EQ(RepairFile::pcmChunkFrames(5000, 8000, 4), 0u);
-  EXPECT_EQ(RepairFile::pcmChunkFrames(3, 0, 4), 0u);
+// A timecode sample ahead of the first video chunk and after the sound of one region in three:
+// where a region's sound lies follows the reference's chunks, as long as its sound chunks when
+// more than one layout leaves whole frames.
+TEST(PcmChunks, SoundIsWhatTheReferenceLayoutLeavesOfARegion) {
+  using Sound = std::optional<std::pair<uint64_t, uint64_t>>;
+  auto pair = [](std::optional<qvr::PcmLayout::Sound> s) { return s ? Sound{{s->offset, s->length}} : std::nullopt; };
+  const qvr::PcmLayout layout({{0, 4, 0},
+                               {4, 100, 1},
+                               {104, 4096, 2},
+                               {4200, 50, 1},
+                               {4250, 4096, 2},
+                               {8346, 4, 0},
+                               {8350, 60, 1},
+                               {8410, 4096, 2},
+                               {12506, 70, 1},
+                               {12576, 2050, 2}},
+                              4);
+  EXPECT_EQ(pair(layout.between(4096)), Sound({0, 4096}));
+  EXPECT_EQ(pair(layout.between(4100)), Sound({0, 4096}));
+  EXPECT_EQ(pair(layout.between(8192)), Sound({0, 8192}));
+  EXPECT_EQ(pair(layout.between(4098)), Sound({0, 4098}));  // fits nothing: the common layout
+  EXPECT_FALSE(layout.fits(4098));
+  EXPECT_EQ(pair(layout.leading(4)), std::nullopt);
+  EXPECT_EQ(pair(layout.leading(4100)), Sound({4, 4096}));
+  EXPECT_EQ(pair(layout.leading(4098)), std::nullopt);       // not whole frames after the header
+  EXPECT_EQ(pair(layout.trailing(2050)), Sound({0, 2048}));  // cut inside a frame
 }
 
 namespace {
