@@ -9,8 +9,9 @@
 class EsdsDecoder;
 
 // Sound sample entry ("mp4a", "sowt", "twos", and the other uncompressed "lpcm", "in24", "in32",
-// "fl32", "fl64"). An "mp4a" entry carries its AAC configuration in
-// an elementary stream descriptor box found anywhere after the fixed fields.
+// "fl32", "fl64"). An "mp4a" entry carries its AAC configuration in an elementary stream
+// descriptor box found anywhere after the fixed fields. A version-2 entry ("lpcm") keeps its
+// channels, bits per channel and bytes per frame in fields of its own, read into the same members.
 class AudioSampleDescriptionEntery : public SampleDescriptionEntery {
  public:
   AudioSampleDescriptionEntery();

@@ -18,13 +18,10 @@ PcmLayout::PcmLayout(const std::vector<Moov::ChunkPlace>& reference, uint32_t fr
   bool first = true;
   uint64_t sound = 0;
   auto close = [&](bool last) {
-    if (!region.sound) region.lead += region.trail, region.trail = 0;
     if (first) {
       leading_ = region;
-      if (!region.sound && region.lead == 0) leading_.sound = true;  // nothing before the video
     } else if (last) {
       trailing_ = region;
-      if (!region.sound && region.lead == 0) trailing_.sound = true;
     } else if (!mixed && (region.sound || region.lead > 0)) {
       auto at = std::find_if(between_.begin(), between_.end(), [&](auto& s) { return s.first == region; });
       if (at == between_.end()) {
@@ -51,8 +48,6 @@ PcmLayout::PcmLayout(const std::vector<Moov::ChunkPlace>& reference, uint32_t fr
     }
   }
   close(true);
-  // Only the regions between video chunks are tallied, but a recording whose video is one chunk
-  // shows its only layout at its edges.
   std::stable_sort(between_.begin(), between_.end(), [](auto& a, auto& b) { return a.second > b.second; });
   std::sort(soundSizes_.begin(), soundSizes_.end());
   soundSizes_.erase(std::unique(soundSizes_.begin(), soundSizes_.end()), soundSizes_.end());

@@ -35,7 +35,8 @@ class PcmLayout {
   std::optional<Sound> trailing(uint64_t regionBytes) const;
 
  private:
-  // Bytes of further tracks before and after the sound; `sound` false for a region without any.
+  // Bytes of further tracks before and after the sound; `sound` false for a region without any,
+  // whose further tracks' bytes are all `lead`.
   struct Split {
     uint64_t lead = 0;
     uint64_t trail = 0;

@@ -335,20 +335,14 @@ void RepairFile::recoverPcmAfter(qvr::ReadHandle& handle, uint64_t fileSize) {
   // Space a recorder reserved and never filled reads as zeros. Sound is not silent to the bit
   // for this long, so a shorter run of zeros is kept.
   constexpr uint64_t kReservedZeros = 64u << 10;
-  uint8_t block[4096];
+  std::vector<uint8_t> block(kReservedZeros);
   uint64_t nonZeroEnd = end;
   while (nonZeroEnd > start) {
-    const uint64_t length = std::min<uint64_t>(sizeof block, nonZeroEnd - start);
-    if (handle.readAt(nonZeroEnd - length, block, length) != length) break;
-    const uint8_t* nonZero =
-        std::find_if(std::make_reverse_iterator(block + length), std::make_reverse_iterator(block), [](uint8_t b) {
-          return b != 0;
-        }).base();
-    if (nonZero != block) {
-      nonZeroEnd -= length - static_cast<uint64_t>(nonZero - block);
-      break;
-    }
-    nonZeroEnd -= length;
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(block.size(), nonZeroEnd - start));
+    if (handle.readAt(nonZeroEnd - length, block.data(), length) != length) break;
+    const auto last = std::find_if(block.rend() - length, block.rend(), [](uint8_t b) { return b != 0; });
+    nonZeroEnd -= static_cast<uint64_t>(last - (block.rend() - length));
+    if (last != block.rend()) break;
   }
   if (end - nonZeroEnd >= kReservedZeros) {
     const uint32_t frame = pcmFrameBytes();
