@@ -1,5 +1,7 @@
 #include "boxes/AudioSampleDescriptionEntery.h"
 
+#include <algorithm>
+
 #include "boxes/ByteStream.h"
 #include "boxes/EsdsDecoder.h"
 
@@ -7,6 +9,7 @@ namespace {
 constexpr uint32_t kMp4a = 0x6D703461;  // "mp4a"
 constexpr uint32_t kEsds = 0x65736473;  // "esds"
 constexpr uint32_t kVersion1Size = 52;
+constexpr uint32_t kVersion2Size = 72;
 constexpr uint32_t kFixedSize = 36;
 }  // namespace
 
@@ -43,6 +46,19 @@ void AudioSampleDescriptionEntery::readBytes(const uint8_t* bytes, uint32_t size
       bytesPerFrame = in.readUI32();
       bytesPerSample = in.readUI32();
     }
+    if (version == 2 && size >= kVersion2Size) {
+      // The version-0 fields hold fixed values here; the real layout follows them. Only packets
+      // of whole frames are uncompressed audio the repair can count.
+      in.readUI32();  // size of the fixed structure
+      in.readUI64();  // sample rate, a double
+      numberOfChannels = static_cast<uint16_t>(std::min<uint32_t>(in.readUI32(), UINT16_MAX));
+      in.readUI32();  // always 0x7F000000
+      sampleSize = static_cast<uint16_t>(std::min<uint32_t>(in.readUI32(), UINT16_MAX));
+      formatFlags = in.readUI32();
+      const uint32_t packetBytes = in.readUI32();
+      const uint32_t packetFrames = in.readUI32();
+      bytesPerFrame = packetFrames == 1 ? packetBytes : 0;
+    }
     return;
   }
   // The "esds" may sit directly after the fixed fields, after the version-1 fields, or inside
@@ -61,6 +77,11 @@ void AudioSampleDescriptionEntery::readBytes(const uint8_t* bytes, uint32_t size
       ++p;
     }
   }
+}
+
+uint32_t AudioSampleDescriptionEntery::pcmFrameBytes() const {
+  if ((version == 1 || version == 2) && bytesPerFrame > 0) return bytesPerFrame;
+  return uint32_t(numberOfChannels) * (sampleSize / 8u);
 }
 
 uint32_t AudioSampleDescriptionEntery::getAvgAudioBitRate() const {

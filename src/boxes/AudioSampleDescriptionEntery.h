@@ -8,8 +8,10 @@
 
 class EsdsDecoder;
 
-// Sound sample entry ("mp4a", "sowt", "twos"). An "mp4a" entry carries its AAC configuration in
-// an elementary stream descriptor box found anywhere after the fixed fields.
+// Sound sample entry ("mp4a", "sowt", "twos", and the other uncompressed "lpcm", "in24", "in32",
+// "fl32", "fl64"). An "mp4a" entry carries its AAC configuration in an elementary stream
+// descriptor box found anywhere after the fixed fields. A version-2 entry ("lpcm") keeps its
+// channels, bits per channel and bytes per frame in fields of its own, read into the same members.
 class AudioSampleDescriptionEntery : public SampleDescriptionEntery {
  public:
   AudioSampleDescriptionEntery();
@@ -25,6 +27,8 @@ class AudioSampleDescriptionEntery : public SampleDescriptionEntery {
   // The AudioSpecificConfig bytes of an "mp4a" entry; empty when there are none. Views bytes
   // owned by this entry.
   std::span<const uint8_t> decoderSpecificInfo() const;
+  // Bytes of one frame (a sample of every channel) of uncompressed audio; 0 when unknown.
+  uint32_t pcmFrameBytes() const;
 
   uint16_t numberOfChannels = 0;
   uint16_t sampleSize = 0;  // bits per sample
@@ -35,5 +39,6 @@ class AudioSampleDescriptionEntery : public SampleDescriptionEntery {
   uint32_t bytesPerPacket = 0;
   uint32_t bytesPerFrame = 0;
   uint32_t bytesPerSample = 0;
+  uint32_t formatFlags = 0;  // version 2: float, big-endian, signed...
   std::shared_ptr<EsdsDecoder> decoder;
 };

@@ -4,13 +4,18 @@
 #include <cmath>
 
 #include "boxes/AtomCreationRequest.h"
+#include "boxes/AudioSampleDescriptionEntery.h"
 #include "boxes/BoxArithmetic.h"
 #include "boxes/ByteStream.h"
 #include "boxes/DecoderSpecifiInfoWrapper.h"
 #include "boxes/Mdhd.h"
 #include "boxes/Mdia.h"
 #include "boxes/Mvhd.h"
+#include "boxes/Stbl.h"
+#include "boxes/Stco.h"
+#include "boxes/Stsc.h"
 #include "boxes/Stsd.h"
+#include "boxes/Stsz.h"
 #include "boxes/Udta.h"
 #include "foundation/FileHandle.h"
 
@@ -94,7 +99,7 @@ int64_t Moov::getAudioCodecFormat() const {
   const Trak* audio = getTrakWithType(kAudio);
   if (!audio) return 0;
   const int64_t code = audio->trackCodecFormat;
-  return code == 1002 || code == 1003 || code == 1004 ? code : 0;
+  return code == 1002 || code == 1003 || code == 1004 || code == 1006 ? code : 0;
 }
 
 qvr::SampleEntryRef Moov::getTrackDecoderWith(int64_t trackType) const {
@@ -192,10 +197,45 @@ uint32_t Moov::aacSampleMean() const {
 
 uint32_t Moov::duration() const { return mvhd ? static_cast<uint32_t>(mvhd->duration) : 0; }
 
-uint32_t Moov::getSampleSkip() const {
-  uint32_t skip = 0;
-  for (size_t i = 2; i < tracks.size(); ++i) skip += tracks[i]->getSampleSize() * tracks[i]->getSamplePerChunk();
-  return skip;
+std::vector<Moov::ChunkPlace> Moov::chunkLayout() const {
+  std::vector<ChunkPlace> chunks;
+  const Trak* video = getTrakWithType(kVideo);
+  const Trak* audio = getTrakWithType(kAudio);
+  for (const auto& track : tracks) {
+    const Stbl* table = track->stbl();
+    if (!table || !table->stco || !table->stsc || !table->stsz) continue;
+    const int64_t role = track.get() == video ? kVideo : track.get() == audio ? kAudio : 0;
+    uint32_t frameBytes = 0;
+    const int64_t codec = track->trackCodecFormat;
+    if (role == kAudio && (codec == 1003 || codec == 1004 || codec == 1006) && track->trackDecoder &&
+        track->trackDecoder->asAudio()) {
+      frameBytes = track->trackDecoder->asAudio()->pcmFrameBytes();
+    }
+    const auto& runs = table->stsc->SampleToChunkTable;
+    const auto& sizes = table->stsz->SampleSizeTable;
+    const uint32_t constant = table->stsz->sampleSize;
+    size_t sample = 0;
+    size_t run = 0;
+    const auto& offsets = table->stco->chunkOffsetTable;
+    for (size_t c = 0; c < offsets.size(); ++c) {
+      while (run + 1 < runs.size() && runs[run + 1].firstChunk <= c + 1) ++run;
+      const uint64_t count = runs.empty() ? 0 : runs[run].samplesPerChunk;
+      uint64_t bytes = 0;
+      if (frameBytes > 0) {
+        bytes = count * frameBytes;
+      } else if (constant > 0) {
+        bytes = count * constant;
+      } else {
+        const size_t end = static_cast<size_t>(std::min<uint64_t>(sample + count, sizes.size()));
+        for (size_t i = sample; i < end; ++i) bytes += sizes[i];
+      }
+      sample = static_cast<size_t>(std::min<uint64_t>(sample + count, SIZE_MAX));
+      chunks.push_back({offsets[c], bytes, role});
+    }
+  }
+  std::stable_sort(chunks.begin(), chunks.end(),
+                   [](const ChunkPlace& a, const ChunkPlace& b) { return a.offset < b.offset; });
+  return chunks;
 }
 
 namespace {

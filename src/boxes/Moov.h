@@ -37,7 +37,8 @@ class Moov {
 
   Trak* getTrakWithType(int64_t trackType) const;
   int64_t getVideoCodecFormat() const;  // 1001 H.264, 1002 H.265, else 0
-  int64_t getAudioCodecFormat() const;  // 1002, 1003, 1004, else 0
+  // 1002 AAC, 1003 "sowt", 1004 "twos", 1006 other uncompressed sound, else 0
+  int64_t getAudioCodecFormat() const;
   qvr::SampleEntryRef getTrackDecoderWith(int64_t trackType) const;
   double videoTrackFPS() const;
   double audioTrackFPS() const;
@@ -55,7 +56,15 @@ class Moov {
   std::span<const uint8_t> decodeSpecificInfo() const;
   uint32_t aacSampleMean() const;
   uint32_t duration() const;
-  uint32_t getSampleSkip() const;
+  // A chunk where the sample tables place it. `track` says whose: 1 the first video track, 2 the
+  // first sound track, 0 any other.
+  struct ChunkPlace {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    int64_t track = 0;
+  };
+  // Every track's chunks in file order. Chunks of uncompressed sound are as long as their frames.
+  std::vector<ChunkPlace> chunkLayout() const;
 
   uint32_t size = 0;
   uint32_t type = 0;

@@ -21,6 +21,7 @@ namespace {
 
 constexpr int64_t kCodecSowt = 1003;
 constexpr int64_t kCodecTwos = 1004;
+constexpr int64_t kCodecOtherPcm = 1006;
 
 // PCM tracks declare one "sample" per PCM frame: the sum over every chunk of the samples per
 // chunk of the run that covers it (runs may change from chunk to chunk).
@@ -130,7 +131,7 @@ std::unique_ptr<Stbl> Stbl::createStblWithRequest(const AtomCreationRequest& q) 
   n->stco = Stco::initWithChunkOffsetTable(q.stcoEntries);
   const uint64_t chunkCount = q.stcoEntries.size();
 
-  if (codec == kCodecSowt || codec == kCodecTwos) {
+  if (codec == kCodecSowt || codec == kCodecTwos || codec == kCodecOtherPcm) {
     if (!q.stscEntries.empty()) {
       n->stsc = Stsc::initSTSCWithSampleToChunkTable(q.stscEntries);
     } else if (codec == kCodecTwos && stsc) {

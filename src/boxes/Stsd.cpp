@@ -1,5 +1,8 @@
 #include "boxes/Stsd.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "bitstream/PPS.h"
 #include "bitstream/SPS.h"
 #include "boxes/AVCDecoderConfigurationRecord.h"
@@ -20,6 +23,11 @@ constexpr int64_t kCodecMp4a = 1002;
 constexpr int64_t kCodecSowt = 1003;
 constexpr int64_t kCodecTwos = 1004;
 constexpr int64_t kCodecHvc1 = 1005;
+constexpr int64_t kCodecOtherPcm = 1006;
+// Uncompressed sound that is neither 16-bit "sowt" nor "twos": counted in whole frames alike.
+constexpr uint32_t kOtherPcm[] = {0x6C70636D, 0x696E3234, 0x696E3332, 0x666C3332,
+                                  0x666C3634};  // "lpcm", "in24", "in32", "fl32", "fl64"
+bool isOtherPcm(uint32_t t) { return std::find(std::begin(kOtherPcm), std::end(kOtherPcm), t) != std::end(kOtherPcm); }
 constexpr uint32_t kFirstEntry = 16;
 }  // namespace
 
@@ -49,9 +57,9 @@ void Stsd::readBytes(const uint8_t* bytes, uint32_t size) {
     if (t == kAvc1 || t == kHvc1) {
       sampleDescriptionTable.push_back(VideoSampleDescriptionEntery::initVSDEnteryWithBytes(bytes + p, s));
       codecFormat = t == kAvc1 ? kCodecAvc1 : kCodecHvc1;
-    } else if (t == kMp4a || t == kSowt || t == kTwos) {
+    } else if (t == kMp4a || t == kSowt || t == kTwos || isOtherPcm(t)) {
       sampleDescriptionTable.push_back(AudioSampleDescriptionEntery::initASDEnteryWithBytes(bytes + p, s));
-      codecFormat = t == kMp4a ? kCodecMp4a : t == kSowt ? kCodecSowt : kCodecTwos;
+      codecFormat = t == kMp4a ? kCodecMp4a : t == kSowt ? kCodecSowt : t == kTwos ? kCodecTwos : kCodecOtherPcm;
     } else {
       break;
     }

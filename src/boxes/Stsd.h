@@ -51,7 +51,7 @@ class Stsd {
   uint32_t numberOfEntries = 0;
   std::vector<qvr::SampleEntryRef> sampleDescriptionTable;
   std::vector<uint8_t> stsdData;
-  int64_t codecFormat = 0;
+  int64_t codecFormat = 0;  // 1001 avc1, 1002 mp4a, 1003 sowt, 1004 twos, 1005 hvc1, 1006 other PCM
 
  private:
   qvr::ParameterSetRef hevcParameterSet(uint8_t nalUnitType) const;

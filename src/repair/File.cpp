@@ -151,7 +151,6 @@ std::span<const uint8_t> File::decoderSpecificInfo() const {
   return moov ? moov->decodeSpecificInfo() : std::span<const uint8_t>();
 }
 uint64_t File::numberOfTracks() const { return moov ? moov->tracks.size() : 0; }
-uint32_t File::getSampleSkip() const { return moov ? moov->getSampleSkip() : 0; }
 
 std::string File::durationOfFile() const {
   if (!moov) return "Missing";

@@ -54,7 +54,6 @@ class File {
   // The AAC AudioSpecificConfig bytes; empty when there are none.
   std::span<const uint8_t> decoderSpecificInfo() const;
   uint64_t numberOfTracks() const;
-  uint32_t getSampleSkip() const;
   // "%d:%d:%d" hours, minutes, seconds; "Missing" without a movie box.
   std::string durationOfFile() const;
   std::unique_ptr<Moov> createMoovHeaderWithVideoRequest(const AtomCreationRequest& videoRequest,

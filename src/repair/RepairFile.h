@@ -11,6 +11,7 @@
 #include "boxes/AtomCreationRequest.h"
 #include "foundation/RepairFileDelegate.h"
 #include "repair/File.h"
+#include "repair/PcmLayout.h"
 #include "repair/Sample.h"
 
 class NALU;
@@ -108,9 +109,8 @@ class RepairFile {
   // Records a chunk in a track's sample-to-chunk list when its count differs from the last run.
   static void recordSampleToChunk(std::vector<SampleToChunkEntery>& entries, uint32_t chunkNumber,
                                   uint32_t samplesPerChunk);
-  // Whole PCM frames of a gap between two video chunks once the further tracks' `skip` bytes at its
-  // end are left out; 0 when the gap holds no audio.
-  static uint64_t pcmChunkFrames(uint64_t gap, uint32_t skip, uint32_t frameBytes);
+  // Whole PCM frames in `bytes` of sound; 0 when there are none or too many for a table entry.
+  static uint64_t pcmChunkFrames(uint64_t bytes, uint32_t frameBytes);
   // Whether a video sample's size folds into the next counted sample (non-picture units).
   static bool isPrefixSample(const Sample& sample);
 
@@ -139,8 +139,12 @@ class RepairFile {
   void recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffset);
   // The audio outside the video: before the first chunk (when no gap has searched it yet) and
   // after the last one, within the media data.
-  void recoverAudioAtTheEdges(uint64_t audioCodec);
+  void recoverAudioAtTheEdges(uint64_t audioCodec, uint64_t fileSize);
   size_t submitLeadingRegion();
+  // Uncompressed sound in the media data before the first and after the last video chunk.
+  void recoverPcmBefore(uint64_t firstVideoOffset);
+  void recoverPcmAfter(qvr::ReadHandle& handle, uint64_t fileSize);
+  void addPcmChunk(uint64_t regionStart, std::optional<qvr::PcmLayout::Sound> sound);
   // Takes the AAC chunks whose searches have finished, in the order they were queued; `all` waits
   // for every one.
   void collectAudioChunks(bool all);
@@ -166,9 +170,10 @@ class RepairFile {
   std::vector<SampleToChunkEntery> audioStsc_;
   uint32_t videoChunkNumber_ = 0;
   uint32_t audioChunkNumber_ = 0;
-  uint32_t sampleSkip_ = 0;
+  qvr::PcmLayout pcmLayout_;
   bool leadingRegionSearched_ = false;
   // The damaged file's media data, as far as its top-level boxes tell; else the whole file.
+  bool mediaDataFound_ = false;
   uint64_t mediaDataBegin_ = 0;
   uint64_t mediaDataEnd_ = 0;
   // AAC regions being searched beside the scan: where each chunk goes in `sampleArray` (an empty

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <tuple>
 
 #include "bitstream/NALU.h"
 #include "bitstream/SPS.h"
@@ -27,33 +26,44 @@ constexpr int32_t kNearbyOrderCount = 32;
 // Reads at most this much of the damaged file per refill while scanning.
 constexpr size_t kScanBufferSize = 8u << 20;
 
+bool isPcm(uint64_t audioCodec) { return audioCodec == 1003 || audioCodec == 1004 || audioCodec == 1006; }
+
+constexpr uint32_t kMdat = 0x6D646174;  // "mdat"
+
+bool isFourCC(uint32_t type) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    const uint8_t c = static_cast<uint8_t>(type >> shift);
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+// The media data box the damaged file's top-level boxes lead to before `limit`, as the offset of
+// its data and its end (UINT64_MAX when it runs to the end of the file); none when the boxes do
+// not lead there.
+std::optional<std::pair<uint64_t, uint64_t>> mediaDataBefore(qvr::ReadHandle& handle, uint64_t limit) {
+  uint64_t at = 0;
+  while (at + 8 <= limit) {
+    uint8_t header[16] = {};
+    if (handle.readAt(at, header, sizeof header) < 8) return std::nullopt;
+    const uint32_t size32 = qvr::readBE32(header);
+    const uint32_t type = qvr::readBE32(header + 4);
+    const uint64_t size = size32 == 1 ? qvr::readBE64(header + 8) : size32;
+    const uint64_t headerBytes = size32 == 1 ? 16 : 8;
+    if (!isFourCC(type) || (size != 0 && size < headerBytes)) return std::nullopt;
+    if (type == kMdat) {
+      if (at + headerBytes > limit) return std::nullopt;
+      return std::pair{at + headerBytes, size == 0 || size > UINT64_MAX - at ? UINT64_MAX : at + size};
+    }
+    if (size == 0 || size > limit - at) return std::nullopt;
+    at += size;
+  }
+  return std::nullopt;
+}
+
 bool nameIs(const NALU& n, const char* name) { return n.setName && *n.setName == name; }
 bool isParameterSetName(const NALU& n) { return nameIs(n, "VPS") || nameIs(n, "SPS") || nameIs(n, "PPS"); }
 
-// The bytes of the damaged file's media data box when the top-level boxes before it are intact:
-// the file type box and the media data header are no audio, and neither is a movie box left
-// after the media data. Without such a walk the whole file is searched.
-std::pair<uint64_t, uint64_t> mediaDataRange(qvr::ReadHandle& handle, uint64_t fileSize) {
-  uint64_t at = 0;
-  for (int box = 0; box < 64 && at + 8 <= fileSize; ++box) {
-    uint8_t h[16] = {};
-    if (handle.readAt(at, h, sizeof h) < 8) break;
-    if (!std::all_of(h + 4, h + 8, [](uint8_t c) { return c >= 0x20 && c < 0x7f; })) break;
-    uint64_t size = qvr::readBE32(h);
-    uint64_t header = 8;
-    if (size == 1) {
-      size = qvr::readBE64(h + 8);
-      header = 16;
-    } else if (size == 0) {
-      size = fileSize - at;
-    }
-    if (size < header) break;
-    if (std::memcmp(h + 4, "mdat", 4) == 0) return {at + header, at + std::min(size, fileSize - at)};
-    if (size > fileSize - at) break;
-    at += size;
-  }
-  return {0, fileSize};
-}
 }  // namespace
 
 ReferenceParameterSets RepairFile::referenceParameterSets() const {
@@ -241,16 +251,14 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
     size_t got = handle.readAt(end, window, sizeof window);
     return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, window, got);
   }
-  if (audioCodec == 1003 || audioCodec == 1004) {
+  if (isPcm(audioCodec)) {
     // PCM chunks hold whole frames, so the audio before the picture comes in whole frames too
     // (the further tracks' bytes aside).
     if (!videoSampleArray.empty()) {
       const Sample& last = *videoSampleArray.back();
       const uint64_t previousEnd = last.sampleOffset + last.sampleSize;
       if (sample.sampleOffset < previousEnd) return false;
-      const uint64_t gap = sample.sampleOffset - previousEnd;
-      const uint32_t frame = pcmFrameBytes();
-      if (gap % frame != 0 && (gap < sampleSkip_ || (gap - sampleSkip_) % frame != 0)) return false;
+      if (!pcmLayout_.fits(sample.sampleOffset - previousEnd)) return false;
     }
   }
   if (hevc) return (x.NALType >= 16 && x.NALType <= 23) || continues;
@@ -310,9 +318,9 @@ void RepairFile::noteAcceptedRun(const SampleChunk& run) {
   }
 }
 
-uint64_t RepairFile::pcmChunkFrames(uint64_t gap, uint32_t skip, uint32_t frameBytes) {
-  if (gap <= skip || frameBytes == 0) return 0;
-  const uint64_t frames = (gap - skip) / frameBytes;
+uint64_t RepairFile::pcmChunkFrames(uint64_t bytes, uint32_t frameBytes) {
+  if (frameBytes == 0) return 0;
+  const uint64_t frames = bytes / frameBytes;
   return frames > UINT32_MAX ? 0 : frames;
 }
 
@@ -320,9 +328,7 @@ uint32_t RepairFile::pcmFrameBytes() const {
   const AudioSampleDescriptionEntery* audio =
       healthyFile && healthyFile->audioDecoder ? healthyFile->audioDecoder->asAudio() : nullptr;
   if (audio) {
-    if (audio->version == 1 && audio->bytesPerFrame > 0) return audio->bytesPerFrame;
-    uint32_t bytes = uint32_t(audio->numberOfChannels) * (audio->sampleSize / 8u);
-    if (bytes > 0) return bytes;
+    if (uint32_t bytes = audio->pcmFrameBytes(); bytes > 0) return bytes;
   }
   return 4;  // 16-bit stereo, the common camera layout
 }
@@ -355,18 +361,10 @@ void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffs
   const uint64_t end = last.sampleOffset + last.sampleSize;
   if (nextVideoOffset <= end) return;
   const uint64_t gap = nextVideoOffset - end;
-  if (audioCodec == 1003 || audioCodec == 1004) {
-    // Both byte orders of PCM are tabulated alike: the bytes of the further tracks at the end of
-    // the gap are left out, and the chunk counts the whole PCM frames it really holds. A gap no
-    // longer than those bytes holds no audio.
-    const uint64_t frames = pcmChunkFrames(gap, sampleSkip_, pcmFrameBytes());
-    if (frames == 0) return;
-    const uint64_t bytes = gap - sampleSkip_;
-    auto sample = Sample::initWithSampleType(kSampleTypePCM, end, bytes, nullptr);
-    ++audioChunkNumber_;
-    recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(frames));
-    sampleArray.push_back({sample});
-    audioSampleArray.push_back(sample);
+  if (isPcm(audioCodec)) {
+    // Every PCM format is tabulated alike: the bytes of the further tracks are left out where
+    // the reference puts them, and the chunk counts the whole PCM frames it really holds.
+    addPcmChunk(end, pcmLayout_.between(gap));
     return;
   }
   if (audioCodec != 1002 || aacSearches_ == nullptr) return;
@@ -389,18 +387,64 @@ size_t RepairFile::submitLeadingRegion() {
   return aacSearches_->submit(begin, first - begin);
 }
 
-void RepairFile::recoverAudioAtTheEdges(uint64_t audioCodec) {
+void RepairFile::recoverAudioAtTheEdges(uint64_t audioCodec, uint64_t fileSize) {
   if (audioCodec != 1002 || aacSearches_ == nullptr || videoSampleArray.empty()) return;
   PendingAudioChunk pending;
   // A movie of one video chunk has no gap that would have searched the leading region.
   if (videoSampleCount != 0 && !leadingRegionSearched_) pending.leadingTicket = submitLeadingRegion();
   const Sample& last = *videoSampleArray.back();
   const uint64_t end = last.sampleOffset + last.sampleSize;
-  if (end < mediaDataEnd_) pending.ticket = aacSearches_->submit(end, mediaDataEnd_ - end);
+  // A media data header that says less than the video found was written before the recording ended.
+  const uint64_t limit = mediaDataEnd_ >= end ? mediaDataEnd_ : fileSize;
+  if (end < limit) pending.ticket = aacSearches_->submit(end, limit - end);
   if (!pending.ticket && !pending.leadingTicket) return;
   pending.chunkIndex = sampleArray.size();
   sampleArray.emplace_back();
   pendingAudio_.push_back(pending);
+}
+
+void RepairFile::addPcmChunk(uint64_t regionStart, std::optional<qvr::PcmLayout::Sound> sound) {
+  if (!sound) return;
+  const uint64_t frames = pcmChunkFrames(sound->length, pcmFrameBytes());
+  if (frames == 0) return;
+  auto sample = Sample::initWithSampleType(kSampleTypePCM, regionStart + sound->offset, sound->length, nullptr);
+  ++audioChunkNumber_;
+  recordSampleToChunk(audioStsc_, audioChunkNumber_, static_cast<uint32_t>(frames));
+  sampleArray.push_back({sample});
+  audioSampleArray.push_back(sample);
+}
+
+void RepairFile::recoverPcmBefore(uint64_t firstVideoOffset) {
+  // Only the media data box's own header tells reliably where the sound can begin: in front of
+  // it are the file's other boxes.
+  if (mediaDataFound_ && mediaDataBegin_ <= firstVideoOffset)
+    addPcmChunk(mediaDataBegin_, pcmLayout_.leading(firstVideoOffset - mediaDataBegin_));
+}
+
+void RepairFile::recoverPcmAfter(qvr::ReadHandle& handle, uint64_t fileSize) {
+  const Sample& last = *videoSampleArray.back();
+  const uint64_t start = last.sampleOffset + last.sampleSize;
+  // The media data's header bounds the region unless it says less than the video found (a
+  // header written before the recording ended); past it may lie the rest of a movie box.
+  uint64_t end = mediaDataEnd_ >= start ? mediaDataEnd_ : fileSize;
+  if (end <= start) return;
+  // Space a recorder reserved and never filled reads as zeros. Sound is not silent to the bit
+  // for this long, so a shorter run of zeros is kept.
+  constexpr uint64_t kReservedZeros = 64u << 10;
+  std::vector<uint8_t> block(kReservedZeros);
+  uint64_t nonZeroEnd = end;
+  while (nonZeroEnd > start) {
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(block.size(), nonZeroEnd - start));
+    if (handle.readAt(nonZeroEnd - length, block.data(), length) != length) break;
+    const auto last = std::find_if(block.rend() - length, block.rend(), [](uint8_t b) { return b != 0; });
+    nonZeroEnd -= static_cast<uint64_t>(last - (block.rend() - length));
+    if (last != block.rend()) break;
+  }
+  if (end - nonZeroEnd >= kReservedZeros) {
+    const uint32_t frame = pcmFrameBytes();
+    end = std::min(end, start + (nonZeroEnd - start + frame - 1) / frame * frame);
+  }
+  addPcmChunk(start, pcmLayout_.trailing(end - start));
 }
 
 void RepairFile::collectAudioChunks(bool all) {
@@ -451,8 +495,13 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     sendMoveBack();
     return;
   }
-  sampleSkip_ = healthyFile->numberOfTracks() >= 3 ? healthyFile->getSampleSkip() : 0;
-  std::tie(mediaDataBegin_, mediaDataEnd_) = handle ? mediaDataRange(*handle, S) : std::pair<uint64_t, uint64_t>{0, 0};
+  pcmLayout_ = isPcm(audioCodec) ? qvr::PcmLayout(healthyFile->moov->chunkLayout(), pcmFrameBytes()) : qvr::PcmLayout();
+  // The file type box and the media data header are no audio, and neither is a movie box left
+  // after the media data; without a media data header the whole file is searched.
+  const auto media = handle ? mediaDataBefore(*handle, S) : std::nullopt;
+  mediaDataFound_ = media.has_value();
+  mediaDataBegin_ = media ? media->first : 0;
+  mediaDataEnd_ = media ? std::min(media->second, S) : S;
   videoSampleCount = 0;
   videoChunkNumber_ = 0;
   audioChunkNumber_ = 0;
@@ -521,6 +570,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
           if (stopflag) return;
         }
       }
+      if (videoSampleArray.empty() && isPcm(audioCodec)) recoverPcmBefore(run.front()->sampleOffset);
       if (!videoSampleArray.empty()) recoverAudioBetween(audioCodec, run.front()->sampleOffset);
       ++videoChunkNumber_;
       videoSampleCount += sampleCount;
@@ -534,7 +584,8 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     }
   }
   if (stopflag) return;
-  recoverAudioAtTheEdges(audioCodec);
+  recoverAudioAtTheEdges(audioCodec, S);
+  if (isPcm(audioCodec) && !videoSampleArray.empty()) recoverPcmAfter(*handle, S);
   if (aacSearches_ != nullptr) {
     collectAudioChunks(true);
     if (stopflag) return;

@@ -214,12 +214,32 @@ TEST(RepairJob, PcmChunksCountTheirOwnFrames) {
   }
 }
 
-TEST(PcmChunks, GapShorterThanTheFurtherTracksHoldsNoAudio) {
-  EXPECT_EQ(RepairFile::pcmChunkFrames(96000, 8000, 4), 22000u);
-  EXPECT_EQ(RepairFile::pcmChunkFrames(96000, 0, 2), 48000u);
-  EXPECT_EQ(RepairFile::pcmChunkFrames(8000, 8000, 4), 0u);
-  EXPECT_EQ(RepairFile::pcmChunkFrames(5000, 8000, 4), 0u);
-  EXPECT_EQ(RepairFile::pcmChunkFrames(3, 0, 4), 0u);
+// A timecode sample ahead of the first video chunk and after the sound of one region in three:
+// where a region's sound lies follows the reference's chunks, as long as its sound chunks when
+// more than one layout leaves whole frames.
+TEST(PcmChunks, SoundIsWhatTheReferenceLayoutLeavesOfARegion) {
+  using Sound = std::optional<std::pair<uint64_t, uint64_t>>;
+  auto pair = [](std::optional<qvr::PcmLayout::Sound> s) { return s ? Sound{{s->offset, s->length}} : std::nullopt; };
+  const qvr::PcmLayout layout({{0, 4, 0},
+                               {4, 100, 1},
+                               {104, 4096, 2},
+                               {4200, 50, 1},
+                               {4250, 4096, 2},
+                               {8346, 4, 0},
+                               {8350, 60, 1},
+                               {8410, 4096, 2},
+                               {12506, 70, 1},
+                               {12576, 2050, 2}},
+                              4);
+  EXPECT_EQ(pair(layout.between(4096)), Sound({0, 4096}));
+  EXPECT_EQ(pair(layout.between(4100)), Sound({0, 4096}));
+  EXPECT_EQ(pair(layout.between(8192)), Sound({0, 8192}));
+  EXPECT_EQ(pair(layout.between(4098)), Sound({0, 4098}));  // fits nothing: the common layout
+  EXPECT_FALSE(layout.fits(4098));
+  EXPECT_EQ(pair(layout.leading(4)), std::nullopt);
+  EXPECT_EQ(pair(layout.leading(4100)), Sound({4, 4096}));
+  EXPECT_EQ(pair(layout.leading(4098)), std::nullopt);       // not whole frames after the header
+  EXPECT_EQ(pair(layout.trailing(2050)), Sound({0, 2048}));  // cut inside a frame
 }
 
 namespace {
@@ -331,56 +351,42 @@ TEST(RepairJob, LonePictureIsTakenOnlyWhenConfirmed) {
   }
 }
 
-// Chance units (in a metadata sample, say) whose declared length reaches over a picture into the
-// next one make a run that breaks the order of the pictures before it: the picture inside the
-// chance unit is taken instead.
+// A chance unit (in a metadata sample, say) whose declared length reaches over a picture into the
+// next one makes a run whose order count jumps away from the pictures before it: the picture
+// inside the chance unit is taken instead. (In H.264 a run also stops where frame_num breaks.)
 TEST(RepairJob, ChanceUnitReachingOverAPictureGivesWay) {
-  for (const auto& [source, name] : {std::pair{kAac, "aac"}, {kHevc, "hevc"}}) {
-    SCOPED_TRACE(name);
-    const Recording r =
-        scanned(movies().path(std::string(name) + ".ref"), movies().path(std::string(name) + ".damaged"));
-    int32_t lastRef = -1, lastOrder = -1;
-    for (const auto& s : r.first) {
-      if (s->firstSlice && s->firstSlice->NRI != 0) lastRef = s->firstSlice->frameNum;
-      if (s->firstSlice) lastOrder = orderCount(*s->firstSlice);
-    }
-    auto find = [&](auto fits) {
-      auto at = std::find_if(r.pictures.begin(), r.pictures.end(), [&](const auto& s) { return fits(*s->firstSlice); });
-      EXPECT_NE(at, r.pictures.end());
-      return *at;
-    };
-    const auto breaking = find([&](const NALU& n) {
-      return source == kAac ? n.NALType == 1 && n.frameNum > lastRef + 1
-                            : n.NALType < 16 && orderCount(n) > lastOrder + 32 && orderCount(n) < lastOrder + 100;
-    });
-    const auto keyframe = r.pictures.front();  // carries on from the first chunk
-    const auto next = r.pictures.back();
-    auto bytesOf = [&](const std::shared_ptr<Sample>& s) {
-      return std::vector<uint8_t>(
-          r.bytes.begin() + long(s->sampleOffset),
-          r.bytes.begin() + long(std::min<uint64_t>(s->sampleOffset + s->sampleSize, r.bytes.size())));
-    };
-    const uint64_t firstEnd = r.first.back()->sampleOffset + r.first.back()->sampleSize;
-    std::vector<uint8_t> f(r.bytes.begin() + long(r.first.front()->sampleOffset), r.bytes.begin() + long(r.audioEnd));
-    const size_t chance = f.size();
-    const auto head = bytesOf(breaking);
-    f.insert(f.end(), head.begin(), head.begin() + 16);
-    const auto key = bytesOf(keyframe);
-    qvr::storeBE32(&f[chance], uint32_t(16 + key.size() - 4));  // ends where the next picture begins
-    f.insert(f.end(), key.begin(), key.end());
-    const auto after = bytesOf(next);
-    f.insert(f.end(), after.begin(), after.end());
-    f.insert(f.end(), 1024, 0xff);
-    ASSERT_GT(chance, firstEnd);
-    TempDir tmp;
-    testsupport::writeFile(tmp.file("spliced"), f);
-    RepairFile e;
-    e.repairFileAtPath(tmp.file("spliced"), "", movies().path(std::string(name) + ".ref"));
-    std::vector<uint64_t> offsets;
-    for (const auto& s : e.videoSampleArray) offsets.push_back(s->sampleOffset);
-    EXPECT_EQ(std::count(offsets.begin(), offsets.end(), chance), 0);
-    EXPECT_EQ(std::count(offsets.begin(), offsets.end(), chance + 16), 1);
-  }
+  const Recording r = scanned(movies().path("hevc.ref"), movies().path("hevc.damaged"));
+  int32_t lastOrder = -1;
+  for (const auto& s : r.first)
+    if (s->firstSlice) lastOrder = orderCount(*s->firstSlice);
+  auto far = std::find_if(r.pictures.begin(), r.pictures.end(), [&](const auto& s) {
+    const int32_t order = orderCount(*s->firstSlice);
+    return s->firstSlice->NALType < 16 && order > lastOrder + 32 && order < lastOrder + 100;
+  });
+  ASSERT_NE(far, r.pictures.end());
+  auto bytesOf = [&](const Sample& s) {
+    return std::vector<uint8_t>(
+        r.bytes.begin() + long(s.sampleOffset),
+        r.bytes.begin() + long(std::min<uint64_t>(s.sampleOffset + s.sampleSize, r.bytes.size())));
+  };
+  // The first chunk and its audio; 16 bytes of a far picture's first unit, declared to end where the
+  // picture after the next one (which carries on from the first chunk) begins; and that picture.
+  std::vector<uint8_t> f(r.bytes.begin() + long(r.first.front()->sampleOffset), r.bytes.begin() + long(r.audioEnd));
+  const size_t chance = f.size();
+  const auto head = bytesOf(**far), next = bytesOf(*r.pictures.front()), after = bytesOf(*r.pictures.back());
+  f.insert(f.end(), head.begin(), head.begin() + 16);
+  qvr::storeBE32(&f[chance], uint32_t(16 + next.size() - 4));
+  f.insert(f.end(), next.begin(), next.end());
+  f.insert(f.end(), after.begin(), after.end());
+  f.insert(f.end(), 1024, 0xff);
+  TempDir tmp;
+  testsupport::writeFile(tmp.file("spliced"), f);
+  RepairFile e;
+  e.repairFileAtPath(tmp.file("spliced"), "", movies().path("hevc.ref"));
+  std::vector<uint64_t> offsets;
+  for (const auto& s : e.videoSampleArray) offsets.push_back(s->sampleOffset);
+  EXPECT_EQ(std::count(offsets.begin(), offsets.end(), chance), 0);
+  EXPECT_EQ(std::count(offsets.begin(), offsets.end(), chance + 16), 1);
 }
 
 // The reference is scanned in windows of 65,535 bytes that overlap by 24; a file of more than 100

@@ -126,6 +126,7 @@ const std::vector<Case>& standardCases() {
       {"h264_twos_mov", "h264_twos_mov", {noMovieBox}},
       {"h264_aac_tmcd_mov", "h264_aac_tmcd_mov", {noMovieBox}},
       {"h264_sowt_tmcd_mov", "h264_sowt_tmcd_mov", {noMovieBox}},
+      {"h264_lpcm_mov", "h264_lpcm_mov", {noMovieBox}},
       {"hevc_aac_mp4", "hevc_aac_mp4", {noMovieBox}},
       {"h264_interlaced_tff_aac", "h264_interlaced_tff_aac", {noMovieBox}},
       {"h264_interlaced_bff_aac", "h264_interlaced_bff_aac", {noMovieBox}},

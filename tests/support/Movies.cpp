@@ -51,6 +51,9 @@ std::vector<Recipe> makeTable() {
       {.name = "h264_aac_tmcd_mov", .container = "mov", .timecode = "00:00:00:00"},
       {.name = "h264_sowt_tmcd_mov", .container = "mov", .audioCodec = pcm, .audioArgs = "", .timecode = "00:00:00:00",
        .original = {.seconds = 4}},
+      // Above 65535 Hz the muxer writes a version-2 "lpcm" description (24-bit here).
+      {.name = "h264_lpcm_mov", .container = "mov", .audioCodec = "pcm_s24le", .audioRate = 96000, .audioArgs = "",
+       .original = {.seconds = 4}},
       {.name = "h264_aac_m4v_ntsc_mono", .container = "m4v", .fps = "30000/1001", .audioRate = 44100,
        .audioChannels = 1, .audioArgs = "-b:a 96k",
        .original = {"testsrc2", "anoisesrc=seed=9:color=brown:amplitude=0.3", 5}},

@@ -52,7 +52,7 @@ Ceiling ceiling(const std::vector<Packet>& video, const std::vector<Packet>& aud
                 const std::vector<Range>& destroyed);
 
 struct Expect {
-  bool audioOutsideVideo = false;  // also the audio before the first, after the last or next to lost video
+  bool audioOutsideVideo = true;  // also the audio before the first, after the last or next to lost video
   size_t foreign = 0;              // frames and samples that are not the recording's, beyond one per lost range
   size_t foreignAudio = 0;         // AAC packets that are not the recording's, beyond one per lost range
   // Known gaps of the engine, measured so that they cannot grow unseen:
