@@ -10,6 +10,9 @@ namespace {
 
 // Size ceiling for the small non-slice units (SEI, SPS, PPS, access unit delimiter).
 constexpr uint32_t kMaxSmallUnitSize = 800;
+// The prefix unit of the scalable extension: its header byte and three extension bytes.
+constexpr uint32_t kPrefixUnit = 14;
+constexpr uint32_t kWrapperHeader = 4;
 
 // The type and nal_ref_idc tests of the header byte, shared with the bare-byte initialiser.
 bool headerByteAcceptable(uint8_t h) {
@@ -58,6 +61,7 @@ std::unique_ptr<NALU> NALU::readBytesForAVC(const uint8_t* bytes, uint32_t bytes
   // prefix or one that would wrap round 32 bits describes no unit.
   if (prefix == 0 || prefix + L > UINT32_MAX) return nullptr;
   const uint8_t h = bytes[L];
+  if ((h & 31) == kPrefixUnit) return readWrappedPicture(bytes, bytesSize, L, prefix, sps, pps);
   if (!headerByteAcceptable(h)) return nullptr;
   const uint32_t type = h & 31;
   if ((type == 6 || type == 7 || type == 8 || type == 9) && prefix + L > kMaxSmallUnitSize) return nullptr;
@@ -91,6 +95,45 @@ std::unique_ptr<NALU> NALU::readBytesForAVC(const uint8_t* bytes, uint32_t bytes
     }
   }
   return std::make_unique<NALU>(std::move(nalu));
+}
+
+std::unique_ptr<NALU> NALU::readWrappedPicture(const uint8_t* bytes, uint32_t bytesSize, uint32_t L, uint64_t prefix,
+                                               const SPS* sps, const PPS* pps) {
+  // Some phones' slow-motion recordings store each picture as one length-prefixed prefix unit
+  // (scalable extension header) that carries the picture's own units behind start codes. The
+  // picture is described by its first slice; the units before it (SEI) belong to it.
+  const uint8_t h = bytes[L];
+  if (h >> 7 != 0 || prefix < kWrapperHeader + 4) return nullptr;
+  const uint64_t end = std::min<uint64_t>(bytesSize, L + prefix);
+  uint64_t at = L + kWrapperHeader;
+  if (end < at + 4 || bytes[at] != 0 || bytes[at + 1] != 0 || bytes[at + 2] != 0 || bytes[at + 3] != 1) return nullptr;
+  at += 4;
+  while (at < end) {
+    const uint8_t inner = bytes[at];
+    const uint32_t type = inner & 31;
+    if (type == 1 || type == 5) {
+      if (!headerByteAcceptable(inner)) return nullptr;
+      NALU nalu;
+      nalu.nalSize = uint32_t(prefix + L);
+      setHeaderFields(nalu, inner);
+      SliceHeader header;
+      if (!header.readBytes(bytes + at + 1, uint32_t(end - at - 1), &nalu, sps, pps)) return nullptr;
+      nalu.sliceType = header.slice_type;
+      nalu.firstMBInSlice = header.first_mb_in_slice;
+      nalu.frameNum = header.frame_num;
+      nalu.fieldPicFlag = header.field_pic_flag == 1 ? 1 : 0;
+      nalu.bottomFieldFlag = header.bottom_field_flag == 1 ? 1 : 0;
+      nalu.RBSP = std::make_unique<SliceHeader>(header);
+      return std::make_unique<NALU>(std::move(nalu));
+    }
+    // Only what may stand before a picture's first slice is passed over, to the next start code.
+    if (type != 6 && type != 9) return nullptr;
+    const uint8_t code[] = {0, 0, 1};
+    const uint8_t* next = std::search(bytes + at + 1, bytes + end, code, code + 3);
+    if (next == bytes + end) return nullptr;
+    at = uint64_t(next - bytes) + 3;
+  }
+  return nullptr;
 }
 
 std::unique_ptr<NALU> NALU::initNALUWithByte(uint8_t header) {

@@ -42,6 +42,11 @@ class NALU {
                                                  const VPS_265* vps, const SPS_265* sps, const PPS_265* pps);
   static std::unique_ptr<NALU> readBytesForAVC(const uint8_t* bytes, uint32_t bytesSize, uint32_t SizeBytesLength,
                                                const SPS* sps, const PPS* pps);
+  // A picture wrapped in a prefix unit, described by its first slice (the window must reach it).
+  static std::unique_ptr<NALU> readWrappedPicture(const uint8_t* bytes, uint32_t bytesSize, uint32_t L, uint64_t prefix,
+                                                  const SPS* sps, const PPS* pps);
+  // Bytes a candidate needs so that a wrapped picture's first slice lies within them.
+  static constexpr uint32_t kWrappedWindow = 4096;
   static std::unique_ptr<NALU> readBytesForHVC(const uint8_t* bytes, uint32_t bytesSize, uint32_t SizeBytesLength,
                                                const VPS_265* vps, const SPS_265* sps, const PPS_265* pps);
   // A bare H.264 header byte: type and nal_ref_idc tests only, nalSize 0.

@@ -17,10 +17,12 @@ struct AacFrame {
 
 // Finds raw AAC frames in a region by trial decoding with the reference's AudioSpecificConfig.
 // Every position whose first byte is not zero is offered to the decoder as a window of at most
-// 1024 bytes; an accepted window is one frame of the length the decoder consumed.
+// 1536 bytes; an accepted window is one frame of the length the decoder consumed.
 class AacFrameSearch {
  public:
-  static constexpr size_t kWindowLength = 1024;
+  // A channel's frame may take 6144 bits: loud stereo at a low rate makes frames of more than
+  // 1024 bytes, which a shorter window would cut and lose.
+  static constexpr size_t kWindowLength = 1536;
   static constexpr size_t kDefaultSliceLength = 8u << 20;
 
   // `config` are the reference's decoder-specific information bytes (the first two are used).

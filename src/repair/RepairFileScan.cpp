@@ -96,6 +96,10 @@ std::shared_ptr<NALU> RepairFile::isNaluAtOffset(uint64_t offset, qvr::BufferedR
   if (sets.hevc()) {
     unit = NALU::initNALUWithBytes(window, kCandidateWindow, sizeBytesLength, sets.vps.get(), sets.sps265.get(),
                                    sets.pps265.get());
+  } else if (sizeBytesLength <= 4 && (window[sizeBytesLength] & 31) == 14) {
+    // A picture wrapped in a prefix unit may carry SEI ahead of its slice.
+    window = reader.window(offset, NALU::kWrappedWindow);
+    unit = NALU::initNALUWithBytes(window, NALU::kWrappedWindow, sizeBytesLength, sets.sps.get(), sets.pps.get());
   } else {
     unit = NALU::initNALUWithBytes(window, kCandidateWindow, sizeBytesLength, sets.sps.get(), sets.pps.get());
   }

@@ -102,6 +102,37 @@ TEST_F(H264Rules, Payload) {
   EXPECT_EQ(dynamic_cast<PPS&>(*other->RBSP).pic_parameter_set_id, 5);
 }
 
+// Slow-motion recordings of some phones wrap each picture in a prefix unit (scalable extension
+// header) whose units follow behind start codes: the picture is judged by its first slice, with
+// only SEI or a delimiter before it.
+TEST_F(H264Rules, PicturesWrappedInAPrefixUnit) {
+  const std::vector<uint8_t> wrapper = {0x6e, 0xc0, 0x80, 0x0f}, code4 = {0, 0, 0, 1}, code3 = {0, 0, 1};
+  const std::vector<uint8_t> sei = {0x06, 0x05, 0x01, 0xaa, 0x80};
+  auto wrap = [&](std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> unit;
+    for (const auto& part : parts) unit.insert(unit.end(), part.begin(), part.end());
+    return unit;
+  };
+  const struct {
+    std::vector<uint8_t> unit;
+    int type;  // of the slice that describes the picture; -1: refused
+  } cases[] = {
+      {wrap({wrapper, code4, slice(0x65, 7)}), 5},
+      {wrap({wrapper, code4, sei, code3, slice(0x41, 0)}), 1},
+      {wrap({wrapper, slice(0x41, 0)}), -1},                          // no start code
+      {wrap({{0xee, 0xc0, 0x80, 0x0f}, code4, slice(0x41, 0)}), -1},  // forbidden bit
+      {wrap({wrapper, code4, s0, code3, slice(0x41, 0)}), -1},        // a parameter set inside
+      {wrap({wrapper, code4, sei}), -1},                              // no slice
+  };
+  for (const auto& c : cases) {
+    auto n = judge(c.unit);
+    EXPECT_EQ(n ? int(n->NALType) : -1, c.type) << &c - cases;
+    if (n) {
+      EXPECT_EQ(n->nalSize, c.unit.size() + 4);
+    }
+  }
+}
+
 TEST_F(H264Rules, DamagedFrameNumWidth) {
   // 13 is beyond the largest width: no frame number cycle. A width of 2^32 - 1 bits is skipped at once.
   for (uint32_t log2 : {12u, 13u, 0xfffffffbu}) {

@@ -173,6 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
         camera("android_hevc_mett_track.mp4", "HVC1", kNoMovieBox),
         camera("x264_lavf53_v1.mp4", "AVC1", kMovieBoxTakenOut),
         camera("x264_lavf53_v3.mp4", "AVC1", kMovieBoxTakenOut),
+        // Slow motion: every picture wrapped in a prefix unit; AAC frames of more than 1024 bytes.
+        camera("samsung_sef_slowmo.mp4", "AVC1", kNoMovieBox),
         camera("apple_hevc_main10_moovfirst.mp4", "HVC1", kMovieBoxTakenOut),
         camera("android14_hevc_hlg10_moovfirst.mp4", "HVC1", kMovieBoxTakenOut),
         camera("iphone14pro_dolbyvision_hevc.mov", "HVC1", kMovieBoxTakenOut),

@@ -133,6 +133,48 @@ TEST(AacFrameSearch, MonoFramesOpeningWithAZeroByteAreFound) {
   EXPECT_LT(found.decodeCalls, expected.size() + 16);  // the zeros cost no decode
 }
 
+// A silent stereo frame padded with fill elements to `bytes` bytes (encoders pad frames to keep a
+// constant rate; a channel may take 6144 bits, so stereo frames reach 1536 bytes).
+std::vector<uint8_t> paddedSilentFrame(size_t bytes) {
+  std::vector<uint8_t> out;
+  unsigned bits = 0, pending = 0;
+  auto put = [&](unsigned value, unsigned n) {
+    for (unsigned i = n; i-- > 0;) {
+      pending = pending << 1 | ((value >> i) & 1);
+      if (++bits == 8) out.push_back(uint8_t(pending)), bits = pending = 0;
+    }
+  };
+  put(1, 3), put(0, 4), put(0, 1);  // a channel pair, tag 0, no common window
+  for (int channel = 0; channel < 2; ++channel) {
+    put(100, 8);                                 // global gain
+    put(0, 1), put(0, 2), put(0, 1), put(0, 6);  // one long window, no bands
+    put(0, 1), put(0, 3);                        // no prediction, pulses, TNS or gain control
+  }
+  while (out.size() + 275 < bytes) {  // fill elements of 269 bytes: EXT_FILL and fill bytes
+    put(6, 3), put(15, 4), put(255, 8), put(0, 8);
+    for (int i = 0; i < 268; ++i) put(0xa5, 8);
+  }
+  put(7, 3);  // end
+  if (bits) put(0, 8 - bits);
+  return out;
+}
+
+// Frames of more than 1024 bytes are found whole, not lost.
+TEST(AacFrameSearch, FramesOfMoreThan1024BytesAreFoundWhole) {
+  const std::vector<uint8_t> config = {0x11, 0x90};  // LC, 48 kHz, stereo
+  std::vector<uint8_t> region;
+  Spans expected;
+  for (size_t bytes : {1400, 1200, 1400, 300}) {
+    const auto frame = paddedSilentFrame(bytes);
+    expected.emplace_back(region.size(), frame.size());
+    region.insert(region.end(), frame.begin(), frame.end());
+  }
+  ASSERT_GT(expected[0].second, 1024u);
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("padded.bin"), region);
+  EXPECT_EQ(searchFile(dir.file("padded.bin"), config, AacFrameSearch::Precheck::kOn).frames, expected);
+}
+
 // Regions searched on the queue's workers give, ticket by ticket, what a search on the caller's
 // thread gives; a stopped job gives none.
 TEST(AacSearchQueue, ResultsComeByTicketAsIfSearchedInTurn) {
