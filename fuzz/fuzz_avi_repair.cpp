@@ -50,14 +50,13 @@ bool listsTheSourceChunks(const std::vector<uint8_t>& out, uint64_t at, const ch
 
 }  // namespace
 
-// The whole AVI job: header and chunk search and reconstruction. Inputs are repeated up to the
-// engine's minimum repairable size so that short inputs reach the search. Whatever the bytes, the
+// The whole AVI job: header and chunk search and reconstruction. Whatever the bytes, the
 // job either fails once and writes nothing, or completes once with a file whose sizes hold
 // together and whose indexes list exactly the chunks the search found, copied from the source.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string damaged = qvr::fuzz::scratchPath("damaged.avi");
   const std::string repaired = qvr::fuzz::scratchPath("repaired.avi");
-  qvr::fuzz::writeWhole(damaged, data, size, RepairFileAvi::kMinRepairableSize);
+  qvr::fuzz::writeWhole(damaged, data, size);
   std::remove(repaired.c_str());
   qvr::fuzz::QuietDelegate delegate;
   RepairFileAvi engine;

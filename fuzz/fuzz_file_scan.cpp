@@ -4,6 +4,7 @@
 
 #include "FuzzSupport.h"
 #include "boxes/AtomCreationRequest.h"
+#include "boxes/Moov.h"
 #include "repair/File.h"
 
 // The tolerant top-level scan of a reference file, and the questions the job asks of the result.
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)file->VPS();
   (void)file->decoderSpecificInfo();
   (void)file->numberOfTracks();
-  (void)file->getSampleSkip();
+  if (file->moov) (void)file->moov->chunkLayout();
   (void)file->durationOfFile();
   if (size >= 24) (void)File::validMoovInnerTagInBytes(data);
   return 0;

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)moov->decodeSpecificInfo();
   (void)moov->aacSampleMean();
   (void)moov->duration();
-  (void)moov->getSampleSkip();
+  (void)moov->chunkLayout();
   (void)moov->convertSelfToData();
 
   AtomCreationRequest video;
