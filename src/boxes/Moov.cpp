@@ -201,7 +201,8 @@ std::vector<Moov::ChunkPlace> Moov::chunkLayout() const {
   std::vector<ChunkPlace> chunks;
   const Trak* video = getTrakWithType(kVideo);
   const Trak* audio = getTrakWithType(kAudio);
-  for (const auto& track : tracks) {
+  for (size_t index = 0; index < tracks.size(); ++index) {
+    const auto& track = tracks[index];
     const Stbl* table = track->stbl();
     if (!table || !table->stco || !table->stsc || !table->stsz) continue;
     const int64_t role = track.get() == video ? kVideo : track.get() == audio ? kAudio : 0;
@@ -230,7 +231,7 @@ std::vector<Moov::ChunkPlace> Moov::chunkLayout() const {
         for (size_t i = sample; i < end; ++i) bytes += sizes[i];
       }
       sample = static_cast<size_t>(std::min<uint64_t>(sample + count, SIZE_MAX));
-      chunks.push_back({offsets[c], bytes, role});
+      chunks.push_back({offsets[c], bytes, role, index});
     }
   }
   std::stable_sort(chunks.begin(), chunks.end(),

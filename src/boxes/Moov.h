@@ -57,11 +57,13 @@ class Moov {
   uint32_t aacSampleMean() const;
   uint32_t duration() const;
   // A chunk where the sample tables place it. `track` says whose: 1 the first video track, 2 the
-  // first sound track, 0 any other.
+  // first sound track, 0 any other; `trackIndex` tells the other tracks apart (their place in
+  // the movie box).
   struct ChunkPlace {
     uint64_t offset = 0;
     uint64_t size = 0;
     int64_t track = 0;
+    size_t trackIndex = 0;
   };
   // Every track's chunks in file order. Chunks of uncompressed sound are as long as their frames.
   std::vector<ChunkPlace> chunkLayout() const;

@@ -62,12 +62,14 @@ bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const ui
 }
 
 AacFrameSearch::AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bool>& pause,
-                               const std::atomic<bool>& stop, size_t sliceLength, Precheck precheck)
+                               const std::atomic<bool>& stop, size_t sliceLength, Precheck precheck,
+                               std::vector<MetadataSignature> metadata)
     : config_(std::move(config)),
       pause_(pause),
       stop_(stop),
       sliceLength_(std::max<size_t>(sliceLength, 1)),
-      precheck_(precheck) {}
+      precheck_(precheck),
+      metadata_(std::move(metadata)) {}
 
 std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, uint64_t offset, uint64_t size) {
   std::vector<AacFrame> frames;
@@ -118,17 +120,54 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
     if (element == AacFramePrecheck::kLfe) return skippableAfter[2];
     return nullptr;
   };
+  // Metadata chunks are looked for at the positions that hold the first byte of a signature, which
+  // the run of refused positions therefore stops at.
+  bool opensMetadata[256] = {};
+  for (const MetadataSignature& signature : metadata_) opensMetadata[signature.bytes[0]] = true;
+  for (auto& table : skippableAfter) {
+    for (int b = 0; b < 256; ++b) table[b] = table[b] && !opensMetadata[b];
+  }
   const bool* skippable = skippableFor(remembered);
 
   std::vector<uint8_t> slice;
-  uint64_t sliceStart = 0;  // region-relative
+  uint64_t sliceStart = 0;          // region-relative
   std::optional<uint64_t> lastEnd;  // of the last frame taken
   // Random bytes pass for a frame now and then, but not next to anything: a frame is taken when it
   // opens the region, ends near its end, follows another frame closely or is closely followed by
   // one. (Cameras put a few small metadata samples between their audio frames.)
   std::vector<uint8_t> ahead;
+  // Up to `length` bytes of the region from `at`, from the slice when it holds them.
+  std::vector<uint8_t> probe;
+  auto regionBytes = [&](uint64_t at, size_t length) -> std::pair<const uint8_t*, size_t> {
+    const size_t available = static_cast<size_t>(std::min<uint64_t>(length, size - at));
+    if (at >= sliceStart && at - sliceStart + available <= slice.size())
+      return {slice.data() + (at - sliceStart), available};
+    probe.assign(available, 0);
+    handle.readAt(offset + at, probe.data(), available);
+    return {probe.data(), available};
+  };
+  // The metadata chunk that starts at `at`, if any.
+  auto metadataAt = [&](uint64_t at) -> const MetadataSignature* {
+    if (at >= size) return nullptr;
+    const auto [bytes, available] = regionBytes(at, MetadataSignature::kLength);
+    if (!opensMetadata[bytes[0]]) return nullptr;
+    for (const MetadataSignature& signature : metadata_) {
+      if (signature.matches(bytes, available)) return &signature;
+    }
+    return nullptr;
+  };
+  std::optional<uint64_t> metadataEnd;  // of the last metadata chunk passed over
+  auto crossesMetadata = [&](uint64_t at, uint64_t length) {
+    for (uint64_t k = at + 1; k < at + length; ++k) {
+      if (opensMetadata[slice[k - sliceStart]] && metadataAt(k)) return true;
+    }
+    return false;
+  };
   auto confirmed = [&](uint64_t at, uint64_t length) {
     const uint64_t end = at + length;
+    if (!metadata_.empty()) {
+      return at == 0 || at == lastEnd || at == metadataEnd || end == size || metadataAt(end) != nullptr;
+    }
     if (at == 0 || (lastEnd && at - *lastEnd <= kNearby) || end + kNearby >= size) return true;
     const uint8_t* next = nullptr;
     if (end - sliceStart + kNearby + kWindowLength <= slice.size()) {
@@ -144,7 +183,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
     }
     return false;
   };
-  uint64_t sliceEnd = 0;    // positions below this are searched from the current slice
+  uint64_t sliceEnd = 0;  // positions below this are searched from the current slice
   std::vector<uint8_t> window(kWindowLength + kWindowPadding, 0);
   uint64_t p = 0;
   uint64_t sincePausePoint = 255;
@@ -172,6 +211,15 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       while (p < stopAt && skippable[base[p]]) ++p;
       if (p != from) {
         windowsRefused_ += p - from;
+        if (p >= size) break;
+        continue;
+      }
+    }
+    if (!metadata_.empty() && opensMetadata[slice[p - sliceStart]]) {
+      if (const MetadataSignature* chunk = metadataAt(p)) {
+        // No frame opens inside a metadata chunk; one of unknown length is left after its start.
+        p += std::max<uint64_t>(chunk->size, 1);
+        if (chunk->size > 0) metadataEnd = p;
         if (p >= size) break;
         continue;
       }
@@ -255,7 +303,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       }
     }
     const uint64_t consumed = accepted ? std::min<uint64_t>(info.bytesconsumed, length) : 0;
-    if (consumed > 0 && confirmed(p, consumed)) {
+    if (consumed > 0 && (metadata_.empty() || !crossesMetadata(p, consumed)) && confirmed(p, consumed)) {
       frames.push_back(AacFrame{offset + p, consumed});
       p += consumed;
       lastEnd = p;

@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "repair/MetadataSignature.h"
+
 namespace qvr {
 
 class ReadHandle;
@@ -30,12 +32,18 @@ class AacFrameSearch {
   // decodes them too and counts those the decoder did not refuse (a test of the prediction).
   enum class Precheck { kOn, kOff, kVerify };
 
+  // `metadata` are the reference's other tracks' chunks that can be recognised among the sound
+  // (see search()).
   AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bool>& pause, const std::atomic<bool>& stop,
-                 size_t sliceLength = kDefaultSliceLength, Precheck precheck = Precheck::kOn);
+                 size_t sliceLength = kDefaultSliceLength, Precheck precheck = Precheck::kOn,
+                 std::vector<MetadataSignature> metadata = {});
 
   // Frames of [offset, offset + size), in offset order; none when stopped during the search.
   // A large region is read in slices of `sliceLength` bytes (plus one window of overlap), which
   // finds the same frames as reading it whole.
+  // Where the region holds chunks that match a metadata signature, no frame takes in their bytes,
+  // and a frame is believed only when it lies exactly next to something: the region's ends, such
+  // a chunk or the frame before it.
   std::optional<std::vector<AacFrame>> search(ReadHandle& handle, uint64_t offset, uint64_t size);
 
   // True when a fresh decoder takes the window at `bytes` (at most 1024 bytes are offered) for
@@ -59,6 +67,7 @@ class AacFrameSearch {
   const std::atomic<bool>& stop_;
   size_t sliceLength_;
   Precheck precheck_;
+  std::vector<MetadataSignature> metadata_;
   uint64_t decodeCalls_ = 0;
   uint64_t windowsRefused_ = 0;
   uint64_t mispredictions_ = 0;

@@ -7,8 +7,8 @@
 namespace qvr {
 
 AacSearchQueue::AacSearchQueue(std::string path, std::vector<uint8_t> config, const std::atomic<bool>& pause,
-                               const std::atomic<bool>& stop, unsigned workers)
-    : path_(std::move(path)), config_(std::move(config)), pause_(pause), stop_(stop) {
+                               const std::atomic<bool>& stop, unsigned workers, std::vector<MetadataSignature> metadata)
+    : path_(std::move(path)), config_(std::move(config)), metadata_(std::move(metadata)), pause_(pause), stop_(stop) {
   workers = std::max(1u, workers);
   for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
 }
@@ -77,7 +77,8 @@ void AacSearchQueue::work() {
     }
     std::optional<std::vector<AacFrame>> frames;
     if (handle) {
-      AacFrameSearch search(config_, pause_, stop_);
+      AacFrameSearch search(config_, pause_, stop_, AacFrameSearch::kDefaultSliceLength, AacFrameSearch::Precheck::kOn,
+                            metadata_);
       frames = search.search(*handle, offset, size);
     } else {
       frames = std::vector<AacFrame>{};

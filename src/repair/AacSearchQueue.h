@@ -21,7 +21,7 @@ namespace qvr {
 class AacSearchQueue {
  public:
   AacSearchQueue(std::string path, std::vector<uint8_t> config, const std::atomic<bool>& pause,
-                 const std::atomic<bool>& stop, unsigned workers);
+                 const std::atomic<bool>& stop, unsigned workers, std::vector<MetadataSignature> metadata = {});
   // Searches not yet started are dropped; running ones end (at once when the job is stopped).
   ~AacSearchQueue();
   AacSearchQueue(const AacSearchQueue&) = delete;
@@ -51,6 +51,7 @@ class AacSearchQueue {
 
   const std::string path_;
   const std::vector<uint8_t> config_;
+  const std::vector<MetadataSignature> metadata_;
   const std::atomic<bool>& pause_;
   const std::atomic<bool>& stop_;
   std::mutex mutex_;

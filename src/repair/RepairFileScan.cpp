@@ -530,8 +530,13 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
   leadingAudio_.clear();
   std::unique_ptr<qvr::AacSearchQueue> searches;
   if (audioCodec == 1002 && S > 0 && !aacConfig_.empty()) {
+    // The reference's timecode, telemetry and frame description chunks that can be told by their
+    // bytes keep their places among the frames.
+    std::vector<qvr::MetadataSignature> metadata;
+    if (auto reference = qvr::ReadHandle::open(healthyFile->filePath))
+      metadata = qvr::MetadataSignature::learn(healthyFile->moov->chunkLayout(), *reference);
     searches = std::make_unique<qvr::AacSearchQueue>(file.filePath, aacConfig_, pauseRepairing, stopflag,
-                                                     qvr::AacSearchQueue::defaultWorkers());
+                                                     qvr::AacSearchQueue::defaultWorkers(), std::move(metadata));
   }
   aacSearches_ = searches.get();
   struct ForgetQueue {
@@ -563,8 +568,10 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
         continue;
       }
       // A run that breaks the order of the pictures before it may be chance units reaching into
-      // the real picture: a run inside its first unit that keeps the order is taken instead.
-      if (!videoSampleArray.empty()) {
+      // the real picture: a run inside its first unit that keeps the order is taken instead. The
+      // first run's order is to start afresh (a chance unit in a metadata sample ahead of the
+      // first picture took in the picture's first units).
+      {
         auto picture = std::find_if(run.begin(), run.end(), [](const auto& s) { return s->firstSlice != nullptr; });
         if (picture != run.end() && !continuesPictures(**picture)) {
           if (auto inside = continuingRunInside(run, reader, prefixLength, S, sets)) {

@@ -175,6 +175,49 @@ TEST(AacFrameSearch, FramesOfMoreThan1024BytesAreFoundWhole) {
   EXPECT_EQ(searchFile(dir.file("padded.bin"), config, AacFrameSearch::Precheck::kOn).frames, expected);
 }
 
+// Cameras put a frame description (16 bytes) beside every lone frame and telemetry of varied length
+// among them. Learnt from the layout, their bytes belong to no frame and the frames next to them
+// are believed, while telemetry, as random as junk, gives none.
+TEST(AacFrameSearch, FramesBetweenRecognisedMetadataChunks) {
+  if (!testsupport::haveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is needed to make AAC frames";
+  testsupport::TempDir dir;
+  std::mt19937 rng(11);
+  const RawAac aac = encode(dir, 48000, 2, "stereo");
+  ASSERT_GT(aac.frames.size(), 20u);
+  std::vector<uint8_t> region;
+  std::vector<Moov::ChunkPlace> layout;
+  Spans expected;
+  auto put = [&](std::vector<uint8_t> bytes, int64_t track, size_t index) {
+    layout.push_back({region.size(), bytes.size(), track, index});
+    region.insert(region.end(), bytes.begin(), bytes.end());
+  };
+  auto description = [&] {
+    auto bytes = randomBytes(rng, 16);
+    for (size_t k : {0, 1, 4, 5, 8, 9}) bytes[k] = k < 2 ? "GP"[k] : 0;
+    put(bytes, 0, 3);
+  };
+  for (size_t i = 0; i < aac.frames.size(); ++i) {
+    description();
+    expected.emplace_back(region.size(), aac.frames[i].size());
+    put(aac.frames[i], 2, 1);
+    if (i % 3 == 2) {
+      description();
+      auto telemetry = randomBytes(rng, 3000 + rng() % 3000);
+      std::copy_n("DEVC\0\1", 6, telemetry.begin());
+      put(telemetry, 0, 4);
+    }
+  }
+  const std::string path = dir.file("camera.bin");
+  testsupport::writeFile(path, region);
+  auto handle = qvr::ReadHandle::open(path);
+  const auto metadata = qvr::MetadataSignature::learn(layout, *handle);
+  ASSERT_EQ(metadata.size(), 2u);
+  std::atomic<bool> pause{false}, stop{false};
+  AacFrameSearch search(aac.config, pause, stop, AacFrameSearch::kDefaultSliceLength, AacFrameSearch::Precheck::kOn,
+                        metadata);
+  EXPECT_EQ(spans(search.search(*handle, 0, region.size()).value()), expected);
+}
+
 // Regions searched on the queue's workers give, ticket by ticket, what a search on the caller's
 // thread gives; a stopped job gives none.
 TEST(AacSearchQueue, ResultsComeByTicketAsIfSearchedInTurn) {
