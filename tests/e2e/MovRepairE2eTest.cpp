@@ -53,7 +53,9 @@ Row standard(const std::string& name, const std::string& video = "AVC1", testsup
 }
 
 const Damage kNoMovieBox{Damage::Truncate, "moov"};
-const std::string kBesideTheJunk = "a few audio packets between junk and lost video are lost with them";
+// Where junk ends inside a picture, a chance frame in the picture's remainder reaches over the first
+// real frame after it, its decoding falling into step with the real frame's.
+const std::string kBesideTheJunk = "the first AAC packet after a picture the junk cut is swallowed by a chance frame";
 const std::string kBesideTheZeros = "the sound of the gap that the zeros end comes back one packet short";
 const Damage kMovieBoxTakenOut{Damage::Remove, "moov"};
 // A cut through the 41st picture in file order, leaving `keep` of it.
