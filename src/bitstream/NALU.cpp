@@ -39,6 +39,19 @@ void setHeaderFields(NALU& nalu, uint8_t h) {
   nalu.NALType = h & 31;
 }
 
+// The slice header that follows a slice's header byte, and the fields the scan groups by.
+bool readSlice(NALU& nalu, const uint8_t* bytes, uint32_t size, const SPS* sps, const PPS* pps) {
+  SliceHeader header;
+  if (!header.readBytes(bytes, size, &nalu, sps, pps)) return false;
+  nalu.sliceType = header.slice_type;
+  nalu.firstMBInSlice = header.first_mb_in_slice;
+  nalu.frameNum = header.frame_num;
+  nalu.fieldPicFlag = header.field_pic_flag == 1 ? 1 : 0;
+  nalu.bottomFieldFlag = header.bottom_field_flag == 1 ? 1 : 0;
+  nalu.RBSP = std::make_unique<SliceHeader>(header);
+  return true;
+}
+
 }  // namespace
 
 std::unique_ptr<NALU> NALU::initNALUWithBytes(const uint8_t* bytes, uint32_t bytesSize, uint32_t SizeBytesLength,
@@ -70,14 +83,7 @@ std::unique_ptr<NALU> NALU::readBytesForAVC(const uint8_t* bytes, uint32_t bytes
   nalu.nalSize = uint32_t(prefix + L);
   setHeaderFields(nalu, h);
   if (type == 1 || type == 5) {
-    SliceHeader header;
-    if (!header.readBytes(bytes + L + 1, bytesSize - L - 1, &nalu, sps, pps)) return nullptr;
-    nalu.sliceType = header.slice_type;
-    nalu.firstMBInSlice = header.first_mb_in_slice;
-    nalu.frameNum = header.frame_num;
-    nalu.fieldPicFlag = header.field_pic_flag == 1 ? 1 : 0;
-    nalu.bottomFieldFlag = header.bottom_field_flag == 1 ? 1 : 0;
-    nalu.RBSP = std::make_unique<SliceHeader>(header);
+    if (!readSlice(nalu, bytes + L + 1, bytesSize - L - 1, sps, pps)) return nullptr;
   } else if (type == 7 || type == 8) {
     // Parameter sets are parsed from their header byte, as the decoder configuration stores them,
     // and only over the unit's own bytes.
@@ -116,14 +122,7 @@ std::unique_ptr<NALU> NALU::readWrappedPicture(const uint8_t* bytes, uint32_t by
       NALU nalu;
       nalu.nalSize = uint32_t(prefix + L);
       setHeaderFields(nalu, inner);
-      SliceHeader header;
-      if (!header.readBytes(bytes + at + 1, uint32_t(end - at - 1), &nalu, sps, pps)) return nullptr;
-      nalu.sliceType = header.slice_type;
-      nalu.firstMBInSlice = header.first_mb_in_slice;
-      nalu.frameNum = header.frame_num;
-      nalu.fieldPicFlag = header.field_pic_flag == 1 ? 1 : 0;
-      nalu.bottomFieldFlag = header.bottom_field_flag == 1 ? 1 : 0;
-      nalu.RBSP = std::make_unique<SliceHeader>(header);
+      if (!readSlice(nalu, bytes + at + 1, uint32_t(end - at - 1), sps, pps)) return nullptr;
       return std::make_unique<NALU>(std::move(nalu));
     }
     // Only what may stand before a picture's first slice is passed over, to the next start code.
