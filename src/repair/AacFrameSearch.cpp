@@ -7,6 +7,7 @@
 
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
+#include "repair/AacDecoderStock.h"
 #include "repair/AacFramePrecheck.h"
 
 namespace qvr {
@@ -42,22 +43,29 @@ bool AacFrameSearch::zeroMayOpenFrames(const unsigned char config[2]) {
   return ((config[1] >> 3) & 15) != 2;
 }
 
-bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length) {
+bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length,
+                                    Precheck precheck, uint64_t* mispredictions, AacDecoderStock* stock) {
   length = std::min(length, kWindowLength);
   if (config.empty() || length == 0) return false;
   unsigned char cfg[kConfigLength] = {0, 0};
   std::memcpy(cfg, config.data(), std::min(config.size(), sizeof cfg));
   if (!mayOpenFrame(bytes, length, zeroMayOpenFrames(cfg))) return false;
+  // Making and configuring a decoder costs far more than the few bit reads that tell most false
+  // starts from frames.
+  bool refused = false;
+  if (precheck != Precheck::kOff) {
+    if (auto check = AacFramePrecheck::forConfiguration(cfg))
+      refused = check->examine(bytes, length, AacFramePrecheck::kFresh, -1).refused;
+  }
+  if (refused && precheck == Precheck::kOn) return false;
   Decoder decoder;
-  decoder.handle = NeAACDecOpen();
+  decoder.handle = static_cast<NeAACDecHandle>(stock != nullptr ? stock->take() : AacDecoderStock::make(cfg));
   if (decoder.handle == nullptr) return false;
-  unsigned long sampleRate = 0;
-  unsigned char channels = 0;
-  if (NeAACDecInit2(decoder.handle, cfg, kConfigLength, &sampleRate, &channels) != 0) return false;
   std::vector<uint8_t> window(kWindowLength + kWindowPadding, 0);
   std::memcpy(window.data(), bytes, length);
   NeAACDecFrameInfo info{};
   void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
+  if (refused && mispredictions != nullptr && (out != nullptr || info.error == 0)) ++*mispredictions;
   return out != nullptr && info.error == 0 && info.bytesconsumed > 0;
 }
 
@@ -121,7 +129,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
   const bool* skippable = skippableFor(remembered);
 
   std::vector<uint8_t> slice;
-  uint64_t sliceStart = 0;  // region-relative
+  uint64_t sliceStart = 0;          // region-relative
   std::optional<uint64_t> lastEnd;  // of the last frame taken
   // Random bytes pass for a frame now and then, but not next to anything: a frame is taken when it
   // opens the region, ends near its end, follows another frame closely or is closely followed by
@@ -139,12 +147,13 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       next = ahead.data();
     }
     for (uint64_t k = 0; k <= kNearby; ++k) {
-      if (decodesFrameAt(config_, next + k, static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - end - k))))
+      if (decodesFrameAt(config_, next + k, static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - end - k)),
+                         precheck_, &mispredictions_))
         return true;
     }
     return false;
   };
-  uint64_t sliceEnd = 0;    // positions below this are searched from the current slice
+  uint64_t sliceEnd = 0;  // positions below this are searched from the current slice
   std::vector<uint8_t> window(kWindowLength + kWindowPadding, 0);
   uint64_t p = 0;
   uint64_t sincePausePoint = 255;
