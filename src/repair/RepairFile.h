@@ -22,6 +22,7 @@ class SPS_265;
 class PPS_265;
 namespace qvr {
 class AacSearchQueue;
+class AacDecoderStock;
 class ReadHandle;
 class BufferedReader;
 class WriteHandle;
@@ -183,7 +184,8 @@ class RepairFile {
     std::optional<size_t> ticket;
     std::optional<size_t> leadingTicket;
   };
-  qvr::AacSearchQueue* aacSearches_ = nullptr;  // owned by the scan
+  qvr::AacSearchQueue* aacSearches_ = nullptr;   // owned by the scan
+  qvr::AacDecoderStock* aacDecoders_ = nullptr;  // owned by the scan: fresh decoders for lone pictures
   std::deque<PendingAudioChunk> pendingAudio_;
   SampleChunk leadingAudio_;
   // What the single-unit acceptance compares a lone picture with.

@@ -16,6 +16,7 @@
 #include "foundation/ByteOrder.h"
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
+#include "repair/AacDecoderStock.h"
 #include "repair/AacFrameSearch.h"
 #include "repair/AacSearchQueue.h"
 #include "repair/RepairFile.h"
@@ -249,7 +250,8 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
     // Read aside from the scan buffer, which would otherwise be refilled twice for this look ahead.
     uint8_t window[qvr::AacFrameSearch::kWindowLength] = {};
     size_t got = handle.readAt(end, window, sizeof window);
-    return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, window, got);
+    return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, window, got, qvr::AacFrameSearch::Precheck::kOn, nullptr,
+                                               aacDecoders_);
   }
   if (isPcm(audioCodec)) {
     // PCM chunks hold whole frames, so the audio before the picture comes in whole frames too
@@ -529,11 +531,15 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     searches = std::make_unique<qvr::AacSearchQueue>(file.filePath, aacConfig_, pauseRepairing, stopflag,
                                                      qvr::AacSearchQueue::defaultWorkers());
   }
+  std::unique_ptr<qvr::AacDecoderStock> decoders;
+  if (audioCodec == 1002 && S > 0 && !aacConfig_.empty()) decoders = std::make_unique<qvr::AacDecoderStock>(aacConfig_);
   aacSearches_ = searches.get();
+  aacDecoders_ = decoders.get();
   struct ForgetQueue {
     RepairFile& job;
     ~ForgetQueue() {
       job.aacSearches_ = nullptr;
+      job.aacDecoders_ = nullptr;
       job.pendingAudio_.clear();
     }
   } forgetQueue{*this};
