@@ -461,6 +461,7 @@ void RepairFile::collectAudioChunks(bool all) {
       return;
     }
     if (next.leadingTicket) {
+      leadingSettled_ = true;
       auto leading = aacSearches_->take(*next.leadingTicket);
       if (audioSampleArray.empty() && leading && !leading->empty()) {
         leadingAudio_ = aacChunk(*leading);
@@ -535,6 +536,8 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
   if (audioCodec == 1002 && S > 0 && !aacConfig_.empty()) decoders = std::make_unique<qvr::AacDecoderStock>(aacConfig_);
   aacSearches_ = searches.get();
   aacDecoders_ = decoders.get();
+  leadingSettled_ = false;
+  if (!streamOutput_.empty() && S > 0) startWritingBesideScan(streamOutput_, file.filePath);
   struct ForgetQueue {
     RepairFile& job;
     ~ForgetQueue() {
@@ -586,6 +589,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
       const Sample& last = *run.back();
       offset = last.sampleOffset + last.sampleSize;
       sampleArray.push_back(std::move(run));
+      writeSettledChunks(false);
       if (offset >= S) break;
     }
   }
@@ -595,10 +599,13 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
   if (aacSearches_ != nullptr) {
     collectAudioChunks(true);
     if (stopflag) return;
+    writeSettledChunks(true);
     // Places held for regions without frames are dropped; the leading region's chunk goes first.
     std::erase_if(sampleArray, [](const SampleChunk& chunk) { return chunk.empty(); });
     if (!leadingAudio_.empty()) sampleArray.insert(sampleArray.begin(), std::move(leadingAudio_));
     leadingAudio_.clear();
+  } else {
+    writeSettledChunks(true);
   }
   audioRequest = std::make_unique<AtomCreationRequest>();
   audioRequest->requestType = AtomCreationRequest::kAudioRequest;
