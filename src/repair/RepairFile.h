@@ -97,6 +97,10 @@ class RepairFile {
   // The decoded candidate unit at `offset`, or none; decided on its first 50 bytes.
   std::shared_ptr<NALU> isNaluAtOffset(uint64_t offset, qvr::BufferedReader& reader, uint8_t sizeBytesLength,
                                        const ReferenceParameterSets& sets);
+  // The first offset from `offset` on (at most a span further) where a unit could begin as far as
+  // its length prefix's first byte tells.
+  static uint64_t nextPossibleUnit(qvr::BufferedReader& reader, uint64_t offset, uint64_t fileSize,
+                                   uint8_t sizeBytesLength);
   // The reference's parameter sets for its video codec; none of them when the video track has no
   // sample description.
   ReferenceParameterSets referenceParameterSets() const;

@@ -103,6 +103,26 @@ std::shared_ptr<NALU> RepairFile::isNaluAtOffset(uint64_t offset, qvr::BufferedR
   return std::shared_ptr<NALU>(std::move(unit));
 }
 
+uint64_t RepairFile::nextPossibleUnit(qvr::BufferedReader& reader, uint64_t offset, uint64_t fileSize,
+                                      uint8_t sizeBytesLength) {
+  // With a prefix of three or four bytes, most bytes of audio or junk rule a unit out on their own:
+  // its length would reach past the limit that turns a unit away before it is decoded. They are
+  // passed over a span at a time (the stop flag and the progress are looked at between spans).
+  constexpr uint64_t kSpan = 64u << 10;
+  if (sizeBytesLength < 3 || offset >= fileSize) return offset;
+  const size_t span = static_cast<size_t>(std::min<uint64_t>(kSpan, fileSize - offset));
+  const uint8_t* window = reader.window(offset, span);
+  if (sizeBytesLength >= 4) {
+    const void* zero = std::memchr(window, 0, span);
+    return zero ? offset + static_cast<uint64_t>(static_cast<const uint8_t*>(zero) - window) : offset + span;
+  }
+  static_assert(kMaxNaluSize <= 0x22u << 16, "a first byte of 0x22 or more must rule a unit out");
+  for (size_t i = 0; i < span; ++i) {
+    if (window[i] < 0x22) return offset + i;
+  }
+  return offset + span;
+}
+
 void RepairFile::groupAVC(const std::shared_ptr<NALU>& x, const NALU* p, uint64_t offset, SampleChunk& samples,
                           uint32_t* sampleCount) {
   if (p != nullptr && !samples.empty() && x->NALType == p->NALType && x->sliceType == p->sliceType &&
@@ -565,6 +585,8 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
       if (taken < 2) {
         if (stopflag) return;
         if (++offset >= S) break;
+        offset = nextPossibleUnit(reader, offset, S, prefixLength);
+        if (offset >= S) break;
         continue;
       }
       // A run that breaks the order of the pictures before it may be chance units reaching into
