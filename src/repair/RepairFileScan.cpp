@@ -107,8 +107,9 @@ uint64_t RepairFile::nextPossibleUnit(qvr::BufferedReader& reader, uint64_t offs
                                       uint8_t sizeBytesLength) {
   // With a prefix of three or four bytes, most bytes of audio or junk rule a unit out on their own:
   // its length would reach past the limit that turns a unit away before it is decoded. They are
-  // passed over a span at a time (the stop flag and the progress are looked at between spans).
-  constexpr uint64_t kSpan = 64u << 10;
+  // passed over a span at a time (the stop flag and the progress are looked at between spans). The
+  // span is short: a window reaching far into a picture would refill the buffer with its bytes.
+  constexpr uint64_t kSpan = 4u << 10;
   if (sizeBytesLength < 3 || offset >= fileSize) return offset;
   const size_t span = static_cast<size_t>(std::min<uint64_t>(kSpan, fileSize - offset));
   const uint8_t* window = reader.window(offset, span);
