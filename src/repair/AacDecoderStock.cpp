@@ -26,6 +26,11 @@ AacDecoderStock::~AacDecoderStock() {
 void* AacDecoderStock::make(const unsigned char config[2]) {
   NeAACDecHandle handle = NeAACDecOpen();
   if (handle == nullptr) return nullptr;
+  // Only whether a window decodes, and how far, is wanted: samples as floats spare the rounding
+  // and clipping of every sample, which the library does after it has read the frame.
+  NeAACDecConfigurationPtr settings = NeAACDecGetCurrentConfiguration(handle);
+  settings->outputFormat = FAAD_FMT_FLOAT;
+  NeAACDecSetConfiguration(handle, settings);
   unsigned char bytes[2] = {config[0], config[1]};
   unsigned long sampleRate = 0;
   unsigned char channels = 0;

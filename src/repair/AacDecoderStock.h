@@ -24,7 +24,8 @@ class AacDecoderStock {
   // is ready; the caller closes it. Null when the configuration is refused or none can be made.
   void* take();
 
-  // What take() does when there is no stock: a fresh decoder with these two configuration bytes.
+  // What take() does when there is no stock: a fresh decoder with these two configuration bytes,
+  // giving its samples as floats.
   static void* make(const unsigned char config[2]);
 
  private:

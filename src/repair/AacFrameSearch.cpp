@@ -79,17 +79,15 @@ AacFrameSearch::AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bo
 
 std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, uint64_t offset, uint64_t size) {
   std::vector<AacFrame> frames;
-  Decoder decoder;
-  decoder.handle = NeAACDecOpen();
-  if (decoder.handle == nullptr) return frames;
   // Two configuration bytes are what the decoder is given; a shorter record is zero-padded.
   unsigned char config[kConfigLength] = {0, 0};
   std::memcpy(config, config_.data(), std::min(config_.size(), sizeof config));
+  if (config_.empty()) return frames;
+  Decoder decoder;
+  decoder.handle = static_cast<NeAACDecHandle>(AacDecoderStock::make(config));
+  if (decoder.handle == nullptr) return frames;
   unsigned long sampleRate = 0;
   unsigned char channels = 0;
-  if (config_.empty() || NeAACDecInit2(decoder.handle, config, kConfigLength, &sampleRate, &channels) != 0) {
-    return frames;
-  }
   if (size == 0) return frames;
   // The first syntax element of a raw frame: a channel pair for stereo, a single channel for the
   // other layouts of the configuration (bits 9 to 12 of the AudioSpecificConfig); any for layout 0.
