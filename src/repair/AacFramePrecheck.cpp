@@ -310,7 +310,7 @@ AacFramePrecheck::Verdict AacFramePrecheck::examine(const uint8_t* window, size_
   const int first = window[0] >> 5;
   if (first == kCce || first == kEnd) return {true, kNoneYet};
   if ((first == kSce || first == kCpe || first == kLfe) && remembered != first && remembered != kNoneYet &&
-      remembered != kUnknown) {
+      remembered != kUnknown && remembered != kFresh) {
     return {expectedFirst >= 0 && first != expectedFirst, first};
   }
   RawBlockReader reader{BitReader(window, length), samplingIndex_, shortFrames_};
@@ -321,6 +321,8 @@ AacFramePrecheck::Verdict AacFramePrecheck::examine(const uint8_t* window, size_
       case kSce:
       case kCpe:
       case kLfe: {
+        // A fresh handle takes the element as its first and decodes it as one that remembers it.
+        if (remembered == kFresh) return {!reader.channelElementSyntax(id), id};
         if (remembered == kNoneYet || remembered == kUnknown) return {false, id};
         if (remembered != id) {
           // The decoder calls this a channel configuration change; the search answers a window that

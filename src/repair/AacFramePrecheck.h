@@ -26,6 +26,9 @@ class AacFramePrecheck {
   static constexpr int kNoneYet = 255;
   // The caller does not know what the handle remembers.
   static constexpr int kUnknown = -1;
+  // A fresh handle closed after this one window: what it comes to remember does not matter, so the
+  // first channel element it meets is read as far as for a handle that remembers that element.
+  static constexpr int kFresh = -2;
 
   // For the two AudioSpecificConfig bytes the search decodes with: AAC LC at a standard sampling
   // rate with channel layout 1 to 7. None otherwise, or when the linked library is another series.
@@ -39,7 +42,8 @@ class AacFramePrecheck {
     int reached = kNoneYet;
   };
 
-  // `remembered` is the handle's first channel element (kNoneYet, kSce, kCpe, kLfe or kUnknown).
+  // `remembered` is the handle's first channel element (kNoneYet, kSce, kCpe, kLfe, kUnknown or
+  // kFresh; for kFresh, `refused` says only that the decoder stops with an error).
   // `expectedFirst` is the element a real frame opens with: a window that opens with it and trips
   // over a different remembered element is not refused here, since the search answers that with a
   // fresh decoder.

@@ -7,6 +7,7 @@
 
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
+#include "repair/AacDecoderStock.h"
 #include "repair/AacFramePrecheck.h"
 
 namespace qvr {
@@ -42,22 +43,29 @@ bool AacFrameSearch::zeroMayOpenFrames(const unsigned char config[2]) {
   return ((config[1] >> 3) & 15) != 2;
 }
 
-bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length) {
+bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length,
+                                    Precheck precheck, uint64_t* mispredictions, AacDecoderStock* stock) {
   length = std::min(length, kWindowLength);
   if (config.empty() || length == 0) return false;
   unsigned char cfg[kConfigLength] = {0, 0};
   std::memcpy(cfg, config.data(), std::min(config.size(), sizeof cfg));
   if (!mayOpenFrame(bytes, length, zeroMayOpenFrames(cfg))) return false;
+  // Making and configuring a decoder costs far more than the few bit reads that tell most false
+  // starts from frames.
+  bool refused = false;
+  if (precheck != Precheck::kOff) {
+    if (auto check = AacFramePrecheck::forConfiguration(cfg))
+      refused = check->examine(bytes, length, AacFramePrecheck::kFresh, -1).refused;
+  }
+  if (refused && precheck == Precheck::kOn) return false;
   Decoder decoder;
-  decoder.handle = NeAACDecOpen();
+  decoder.handle = static_cast<NeAACDecHandle>(stock != nullptr ? stock->take() : AacDecoderStock::make(cfg));
   if (decoder.handle == nullptr) return false;
-  unsigned long sampleRate = 0;
-  unsigned char channels = 0;
-  if (NeAACDecInit2(decoder.handle, cfg, kConfigLength, &sampleRate, &channels) != 0) return false;
   std::vector<uint8_t> window(kWindowLength + kWindowPadding, 0);
   std::memcpy(window.data(), bytes, length);
   NeAACDecFrameInfo info{};
   void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
+  if (refused && mispredictions != nullptr && (out != nullptr || info.error == 0)) ++*mispredictions;
   return out != nullptr && info.error == 0 && info.bytesconsumed > 0;
 }
 
@@ -73,17 +81,15 @@ AacFrameSearch::AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bo
 
 std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, uint64_t offset, uint64_t size) {
   std::vector<AacFrame> frames;
-  Decoder decoder;
-  decoder.handle = NeAACDecOpen();
-  if (decoder.handle == nullptr) return frames;
   // Two configuration bytes are what the decoder is given; a shorter record is zero-padded.
   unsigned char config[kConfigLength] = {0, 0};
   std::memcpy(config, config_.data(), std::min(config_.size(), sizeof config));
+  if (config_.empty()) return frames;
+  Decoder decoder;
+  decoder.handle = static_cast<NeAACDecHandle>(AacDecoderStock::make(config));
+  if (decoder.handle == nullptr) return frames;
   unsigned long sampleRate = 0;
   unsigned char channels = 0;
-  if (config_.empty() || NeAACDecInit2(decoder.handle, config, kConfigLength, &sampleRate, &channels) != 0) {
-    return frames;
-  }
   if (size == 0) return frames;
   // The first syntax element of a raw frame: a channel pair for stereo, a single channel for the
   // other layouts of the configuration (bits 9 to 12 of the AudioSpecificConfig); any for layout 0.
@@ -178,7 +184,8 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       next = ahead.data();
     }
     for (uint64_t k = 0; k <= kNearby; ++k) {
-      if (decodesFrameAt(config_, next + k, static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - end - k))))
+      if (decodesFrameAt(config_, next + k, static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - end - k)),
+                         precheck_, &mispredictions_))
         return true;
     }
     return false;

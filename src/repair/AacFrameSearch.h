@@ -10,6 +10,7 @@
 namespace qvr {
 
 class ReadHandle;
+class AacDecoderStock;
 
 // One raw AAC frame found in a region of the damaged file.
 struct AacFrame {
@@ -47,8 +48,13 @@ class AacFrameSearch {
   std::optional<std::vector<AacFrame>> search(ReadHandle& handle, uint64_t offset, uint64_t size);
 
   // True when a fresh decoder takes the window at `bytes` (at most 1024 bytes are offered) for
-  // one frame: the test that a video chunk is followed by audio.
-  static bool decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length);
+  // one frame: the test that a video chunk is followed by audio. Windows the decoder is known to
+  // refuse are answered without it, as `precheck` says; kVerify adds the refusals the decoder
+  // contradicted to `mispredictions`.
+  // The decoder comes from `stock` where one is given (it must hold the same configuration).
+  static bool decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length,
+                             Precheck precheck = Precheck::kOn, uint64_t* mispredictions = nullptr,
+                             AacDecoderStock* stock = nullptr);
 
   // Whether a window is offered to the decoder at all: not when it opens with a zero byte, unless
   // the configuration's frames may (mono and multichannel layouts) and the next byte is not zero.

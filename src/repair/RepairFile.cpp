@@ -8,9 +8,6 @@
 #include "foundation/Log.h"
 #include "foundation/Pause.h"
 
-RepairFile::RepairFile() = default;
-RepairFile::~RepairFile() = default;
-
 void RepairFile::sendTask(const std::string& task) {
   lastProgress_ = -1;
   if (delegate) delegate->repairFileDidStartPerformingTask(task);
@@ -52,7 +49,14 @@ void RepairFile::sendInfoToUIVideoCodec(uint64_t codec, double fps, uint64_t tra
 
 void RepairFile::repairMOVWithRefFileAtPath(const std::string& ref, const std::string& corrupt,
                                             const std::string& repaired) {
+  // The media data is written as the scan settles it; whatever ends the job early removes it.
+  streamOutput_ = repaired;
   repairFileAtPath(corrupt, repaired, ref);
+  streamOutput_.clear();
+  struct Abandon {
+    RepairFile& job;
+    ~Abandon() { job.abandonWriting(); }
+  } abandon{*this};
   if (stopflag) return;
   if (!qvr::pausePoint(pauseRepairing, stopflag)) return;
   if (sampleArray.empty()) {

@@ -22,6 +22,7 @@ class SPS_265;
 class PPS_265;
 namespace qvr {
 class AacSearchQueue;
+class AacDecoderStock;
 class ReadHandle;
 class BufferedReader;
 class WriteHandle;
@@ -96,6 +97,10 @@ class RepairFile {
   // The decoded candidate unit at `offset`, or none; decided on its first 50 bytes.
   std::shared_ptr<NALU> isNaluAtOffset(uint64_t offset, qvr::BufferedReader& reader, uint8_t sizeBytesLength,
                                        const ReferenceParameterSets& sets);
+  // The first offset from `offset` on (at most a span further) where a unit could begin as far as
+  // its length prefix's first byte tells.
+  static uint64_t nextPossibleUnit(qvr::BufferedReader& reader, uint64_t offset, uint64_t fileSize,
+                                   uint8_t sizeBytesLength);
   // The reference's parameter sets for its video codec; none of them when the video track has no
   // sample description.
   ReferenceParameterSets referenceParameterSets() const;
@@ -162,7 +167,17 @@ class RepairFile {
   std::optional<uint64_t> continuingRunInside(const SampleChunk& run, qvr::BufferedReader& reader,
                                               uint8_t sizeBytesLength, uint64_t fileSize,
                                               const ReferenceParameterSets& sets);
-  bool writeSamples(qvr::WriteHandle& out, qvr::ReadHandle& in);
+  struct MdatWriter;
+  // The media data's writer, its placeholder header written; errors reported when `reportErrors`.
+  std::unique_ptr<MdatWriter> startMdat(const std::string& output, const std::string& corrupt, bool reportErrors);
+  // The whole job writes the media data beside the scan, chunk by chunk as each is settled.
+  void startWritingBesideScan(const std::string& output, const std::string& corrupt);
+  void writeSettledChunks(bool scanEnded);
+  // Removes what was written beside the scan of a job that did not get to the end.
+  void abandonWriting();
+  bool writeChunk(MdatWriter& w, const SampleChunk& chunk);
+  // The chunks not yet written and the sample tables; false after a stop or an error.
+  bool writeSamples(MdatWriter& w, bool besideScan);
   bool writeHeader(qvr::WriteHandle& out, const std::string& output);
   void addFrameTables();
 
@@ -183,7 +198,8 @@ class RepairFile {
     std::optional<size_t> ticket;
     std::optional<size_t> leadingTicket;
   };
-  qvr::AacSearchQueue* aacSearches_ = nullptr;  // owned by the scan
+  qvr::AacSearchQueue* aacSearches_ = nullptr;   // owned by the scan
+  qvr::AacDecoderStock* aacDecoders_ = nullptr;  // owned by the scan: fresh decoders for lone pictures
   std::deque<PendingAudioChunk> pendingAudio_;
   SampleChunk leadingAudio_;
   // What the single-unit acceptance compares a lone picture with.
@@ -193,6 +209,11 @@ class RepairFile {
   int32_t maxPocLsb_ = 0;
   int32_t prevPocLsb_ = -1;
   uint64_t largestVideoSample_ = 0;
+  // The media data written beside the scan (the whole job only), and where to.
+  std::unique_ptr<MdatWriter> streaming_;
+  std::string streamOutput_;
+  // The leading region's AAC chunk is known (found or not): chunks may be written from then on.
+  bool leadingSettled_ = false;
   bool errorSent_ = false;
   int32_t lastProgress_ = -1;
   // The first NAL unit of every video sample size entry, for the per-frame tables.

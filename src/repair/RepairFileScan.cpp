@@ -16,6 +16,7 @@
 #include "foundation/ByteOrder.h"
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
+#include "repair/AacDecoderStock.h"
 #include "repair/AacFrameSearch.h"
 #include "repair/AacSearchQueue.h"
 #include "repair/RepairFile.h"
@@ -104,6 +105,27 @@ std::shared_ptr<NALU> RepairFile::isNaluAtOffset(uint64_t offset, qvr::BufferedR
     unit = NALU::initNALUWithBytes(window, kCandidateWindow, sizeBytesLength, sets.sps.get(), sets.pps.get());
   }
   return std::shared_ptr<NALU>(std::move(unit));
+}
+
+uint64_t RepairFile::nextPossibleUnit(qvr::BufferedReader& reader, uint64_t offset, uint64_t fileSize,
+                                      uint8_t sizeBytesLength) {
+  // With a prefix of three or four bytes, most bytes of audio or junk rule a unit out on their own:
+  // its length would reach past the limit that turns a unit away before it is decoded. They are
+  // passed over a span at a time (the stop flag and the progress are looked at between spans). The
+  // span is short: a window reaching far into a picture would refill the buffer with its bytes.
+  constexpr uint64_t kSpan = 4u << 10;
+  if (sizeBytesLength < 3 || offset >= fileSize) return offset;
+  const size_t span = static_cast<size_t>(std::min<uint64_t>(kSpan, fileSize - offset));
+  const uint8_t* window = reader.window(offset, span);
+  if (sizeBytesLength >= 4) {
+    const void* zero = std::memchr(window, 0, span);
+    return zero ? offset + static_cast<uint64_t>(static_cast<const uint8_t*>(zero) - window) : offset + span;
+  }
+  static_assert(kMaxNaluSize <= 0x22u << 16, "a first byte of 0x22 or more must rule a unit out");
+  for (size_t i = 0; i < span; ++i) {
+    if (window[i] < 0x22) return offset + i;
+  }
+  return offset + span;
 }
 
 void RepairFile::groupAVC(const std::shared_ptr<NALU>& x, const NALU* p, uint64_t offset, SampleChunk& samples,
@@ -253,7 +275,8 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
     // Read aside from the scan buffer, which would otherwise be refilled twice for this look ahead.
     uint8_t window[qvr::AacFrameSearch::kWindowLength] = {};
     size_t got = handle.readAt(end, window, sizeof window);
-    return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, window, got);
+    return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, window, got, qvr::AacFrameSearch::Precheck::kOn, nullptr,
+                                               aacDecoders_);
   }
   if (isPcm(audioCodec)) {
     // PCM chunks hold whole frames, so the audio before the picture comes in whole frames too
@@ -463,6 +486,7 @@ void RepairFile::collectAudioChunks(bool all) {
       return;
     }
     if (next.leadingTicket) {
+      leadingSettled_ = true;
       auto leading = aacSearches_->take(*next.leadingTicket);
       if (audioSampleArray.empty() && leading && !leading->empty()) {
         leadingAudio_ = aacChunk(*leading);
@@ -538,11 +562,17 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
     searches = std::make_unique<qvr::AacSearchQueue>(file.filePath, aacConfig_, pauseRepairing, stopflag,
                                                      qvr::AacSearchQueue::defaultWorkers(), std::move(metadata));
   }
+  std::unique_ptr<qvr::AacDecoderStock> decoders;
+  if (audioCodec == 1002 && S > 0 && !aacConfig_.empty()) decoders = std::make_unique<qvr::AacDecoderStock>(aacConfig_);
   aacSearches_ = searches.get();
+  aacDecoders_ = decoders.get();
+  leadingSettled_ = false;
+  if (!streamOutput_.empty() && S > 0) startWritingBesideScan(streamOutput_, file.filePath);
   struct ForgetQueue {
     RepairFile& job;
     ~ForgetQueue() {
       job.aacSearches_ = nullptr;
+      job.aacDecoders_ = nullptr;
       job.pendingAudio_.clear();
     }
   } forgetQueue{*this};
@@ -565,6 +595,8 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
       if (taken < 2) {
         if (stopflag) return;
         if (++offset >= S) break;
+        offset = nextPossibleUnit(reader, offset, S, prefixLength);
+        if (offset >= S) break;
         continue;
       }
       // A run that breaks the order of the pictures before it may be chance units reaching into
@@ -591,6 +623,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
       const Sample& last = *run.back();
       offset = last.sampleOffset + last.sampleSize;
       sampleArray.push_back(std::move(run));
+      writeSettledChunks(false);
       if (offset >= S) break;
     }
   }
@@ -600,10 +633,13 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
   if (aacSearches_ != nullptr) {
     collectAudioChunks(true);
     if (stopflag) return;
+    writeSettledChunks(true);
     // Places held for regions without frames are dropped; the leading region's chunk goes first.
     std::erase_if(sampleArray, [](const SampleChunk& chunk) { return chunk.empty(); });
     if (!leadingAudio_.empty()) sampleArray.insert(sampleArray.begin(), std::move(leadingAudio_));
     leadingAudio_.clear();
+  } else {
+    writeSettledChunks(true);
   }
   audioRequest = std::make_unique<AtomCreationRequest>();
   audioRequest->requestType = AtomCreationRequest::kAudioRequest;

@@ -107,6 +107,20 @@ TEST(AacFrameSearch, PassingOverRefusedWindowsFindsExactlyTheSameFrames) {
     // junk is offered to it more often there).
     EXPECT_LT(passOver.decodeCalls * 5, verify.decodeCalls);
     EXPECT_GT(passOver.refused, 0u);
+
+    // The one-frame test answers as the decoder does, on junk and at every real frame.
+    uint64_t wrong = 0;
+    size_t decoded = 0;
+    auto oneFrame = [&](const uint8_t* at, size_t length) {
+      const bool decodes =
+          AacFrameSearch::decodesFrameAt(aac.config, at, length, AacFrameSearch::Precheck::kVerify, &wrong);
+      EXPECT_EQ(AacFrameSearch::decodesFrameAt(aac.config, at, length), decodes);
+      decoded += decodes;
+    };
+    for (size_t at = 0; at + 1024 <= region.size(); at += 61) oneFrame(region.data() + at, 1024);
+    for (const auto& frame : aac.frames) oneFrame(frame.data(), frame.size());
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_GE(decoded, aac.frames.size());
   }
 }
 
