@@ -141,7 +141,7 @@ class RepairFile {
   void sendTask(const std::string& task);
   void sendProgress(int32_t percentage);
   void sendMoveBack();
-  void recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffset);
+  void recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCodec, uint64_t nextVideoOffset);
   // The audio outside the video: before the first chunk (when no gap has searched it yet) and
   // after the last one, within the media data.
   void recoverAudioAtTheEdges(uint64_t audioCodec, uint64_t fileSize);

@@ -62,6 +62,28 @@ std::optional<std::pair<uint64_t, uint64_t>> mediaDataBefore(qvr::ReadHandle& ha
   return std::nullopt;
 }
 
+// The longest run of zero bytes of at least 4 KiB in [offset, offset + length), as absolute offsets.
+std::optional<std::pair<uint64_t, uint64_t>> longestZeroRun(qvr::ReadHandle& handle, uint64_t offset, uint64_t length) {
+  constexpr uint64_t kLeast = 4u << 10;
+  std::vector<uint8_t> block(std::min<uint64_t>(length, 1u << 20));
+  std::pair<uint64_t, uint64_t> best{0, 0};
+  uint64_t runStart = offset;
+  for (uint64_t at = offset; at < offset + length;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), offset + length - at));
+    if (handle.readAt(at, block.data(), n) != n) return std::nullopt;
+    for (size_t i = 0; i < n; ++i) {
+      if (block[i] != 0) {
+        runStart = at + i + 1;
+      } else if (at + i + 1 - runStart > best.second - best.first) {
+        best = {runStart, at + i + 1};
+      }
+    }
+    at += n;
+  }
+  if (best.second - best.first < kLeast) return std::nullopt;
+  return best;
+}
+
 bool nameIs(const NALU& n, const char* name) { return n.setName && *n.setName == name; }
 bool isParameterSetName(const NALU& n) { return nameIs(n, "VPS") || nameIs(n, "SPS") || nameIs(n, "PPS"); }
 
@@ -383,7 +405,7 @@ std::optional<SampleChunk> RepairFile::analyseAACInFileHandle(qvr::ReadHandle& h
   return aacChunk(*frames);
 }
 
-void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffset) {
+void RepairFile::recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCodec, uint64_t nextVideoOffset) {
   const Sample& last = *videoSampleArray.back();
   const uint64_t end = last.sampleOffset + last.sampleSize;
   if (nextVideoOffset <= end) return;
@@ -391,7 +413,21 @@ void RepairFile::recoverAudioBetween(uint64_t audioCodec, uint64_t nextVideoOffs
   if (isPcm(audioCodec)) {
     // Every PCM format is tabulated alike: the bytes of the further tracks are left out where
     // the reference puts them, and the chunk counts the whole PCM frames it really holds.
-    addPcmChunk(end, pcmLayout_.between(gap));
+    const auto sound = pcmLayout_.between(gap);
+    const uint32_t frame = pcmFrameBytes();
+    if (sound && sound->length % frame != 0 && !pcmLayout_.fits(gap)) {
+      // Damage inside: the sound after it keeps the frames of the video chunk it ends at. Where
+      // the damage shows as zeros, the region is taken as two chunks that meet in them.
+      const uint64_t start = end + sound->offset;
+      if (auto zeros = longestZeroRun(handle, start, sound->length)) {
+        const uint64_t tail = (start + sound->length - zeros->first) / frame * frame;
+        const uint64_t head = sound->length - tail;
+        addPcmChunk(start, qvr::PcmLayout::Sound{0, head});
+        addPcmChunk(start + head, qvr::PcmLayout::Sound{0, tail});
+        return;
+      }
+    }
+    addPcmChunk(end, sound);
     return;
   }
   if (audioCodec != 1002 || aacSearches_ == nullptr) return;
@@ -614,7 +650,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
         }
       }
       if (videoSampleArray.empty() && isPcm(audioCodec)) recoverPcmBefore(run.front()->sampleOffset);
-      if (!videoSampleArray.empty()) recoverAudioBetween(audioCodec, run.front()->sampleOffset);
+      if (!videoSampleArray.empty()) recoverAudioBetween(*handle, audioCodec, run.front()->sampleOffset);
       ++videoChunkNumber_;
       videoSampleCount += sampleCount;
       recordSampleToChunk(videoStsc_, videoChunkNumber_, sampleCount);
