@@ -15,11 +15,22 @@ namespace qvr {
 namespace {
 // The library's "Unexpected channel configuration change", answered with a fresh decoder.
 constexpr unsigned char kChannelConfigurationChanged = 21;
+// "First SBR frame is not the same as first AAC frame": a chance frame carried SBR data, and the
+// decoder now turns away every plain frame after it. It is answered like a configuration change.
+constexpr unsigned char kSbrStartedElsewhere = 23;
 constexpr unsigned long kConfigLength = 2;
 // The decoder's bit reader may look a few bytes past the length it is given.
 constexpr size_t kWindowPadding = 64;
 // How close to the region's ends or to another frame a frame must lie to be believed.
 constexpr uint64_t kNearby = 64;
+
+// A program configuration in a frame is for streams without a channel layout of their own; with
+// one, decoders ignore it (some apply it: a chance frame made ffmpeg see 26 channels) and encoders
+// do not write it. Random bytes open with one far more often than real frames do.
+bool opensWithProgramConfig(const unsigned char config[2], uint8_t first) {
+  const int layout = (config[1] >> 3) & 15;
+  return layout >= 1 && layout <= 7 && (first >> 5) == 5;
+}
 
 struct Decoder {
   NeAACDecHandle handle = nullptr;
@@ -66,7 +77,7 @@ bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const ui
   NeAACDecFrameInfo info{};
   void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
   if (refused && mispredictions != nullptr && (out != nullptr || info.error == 0)) ++*mispredictions;
-  return out != nullptr && info.error == 0 && info.bytesconsumed > 0;
+  return out != nullptr && info.error == 0 && info.bytesconsumed > 0 && !opensWithProgramConfig(cfg, bytes[0]);
 }
 
 AacFrameSearch::AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bool>& pause,
@@ -251,7 +262,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
       ++decodeCalls_;
       void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
       bool replaced = false;
-      if (info.error == kChannelConfigurationChanged) {
+      if (info.error == kChannelConfigurationChanged || info.error == kSbrStartedElsewhere) {
         NeAACDecConfigurationPtr old = NeAACDecGetCurrentConfiguration(decoder.handle);
         NeAACDecConfiguration saved = *old;
         NeAACDecHandle fresh = NeAACDecOpen();
@@ -309,7 +320,8 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
         settled = true;
       }
     }
-    const uint64_t consumed = accepted ? std::min<uint64_t>(info.bytesconsumed, length) : 0;
+    const uint64_t consumed =
+        accepted && !opensWithProgramConfig(config, at[0]) ? std::min<uint64_t>(info.bytesconsumed, length) : 0;
     if (consumed > 0 && (metadata_.empty() || !crossesMetadata(p, consumed)) && confirmed(p, consumed)) {
       frames.push_back(AacFrame{offset + p, consumed});
       p += consumed;
