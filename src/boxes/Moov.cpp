@@ -99,7 +99,7 @@ int64_t Moov::getAudioCodecFormat() const {
   const Trak* audio = getTrakWithType(kAudio);
   if (!audio) return 0;
   const int64_t code = audio->trackCodecFormat;
-  return code == 1002 || code == 1003 || code == 1004 || code == 1006 ? code : 0;
+  return code == 1002 || isUncompressedAudio(code) ? code : 0;
 }
 
 qvr::SampleEntryRef Moov::getTrackDecoderWith(int64_t trackType) const {
@@ -208,8 +208,7 @@ std::vector<Moov::ChunkPlace> Moov::chunkLayout() const {
     const int64_t role = track.get() == video ? kVideo : track.get() == audio ? kAudio : 0;
     uint32_t frameBytes = 0;
     const int64_t codec = track->trackCodecFormat;
-    if (role == kAudio && (codec == 1003 || codec == 1004 || codec == 1006) && track->trackDecoder &&
-        track->trackDecoder->asAudio()) {
+    if (role == kAudio && isUncompressedAudio(codec) && track->trackDecoder && track->trackDecoder->asAudio()) {
       frameBytes = track->trackDecoder->asAudio()->pcmFrameBytes();
     }
     const auto& runs = table->stsc->SampleToChunkTable;

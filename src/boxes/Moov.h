@@ -15,6 +15,10 @@ class AtomCreationRequest;
 class Mvhd;
 class Udta;
 
+// Sound codes of uncompressed formats ("sowt", "twos", and "lpcm" with the other fixed-size
+// formats), whose chunks are counted in whole frames.
+inline bool isUncompressedAudio(int64_t codec) { return codec == 1003 || codec == 1004 || codec == 1006; }
+
 // Movie box ("moov"): the parsed tree of a reference movie, and the movie box synthesised for a
 // repaired file. The movie header is shared between the two.
 class Moov {

@@ -149,10 +149,6 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
   std::vector<uint8_t> slice;
   uint64_t sliceStart = 0;          // region-relative
   std::optional<uint64_t> lastEnd;  // of the last frame taken
-  // Random bytes pass for a frame now and then, but not next to anything: a frame is taken when it
-  // opens the region, ends near its end, follows another frame closely or is closely followed by
-  // one. (Cameras put a few small metadata samples between their audio frames.)
-  std::vector<uint8_t> ahead;
   // Up to `length` bytes of the region from `at`, from the slice when it holds them.
   std::vector<uint8_t> probe;
   auto regionBytes = [&](uint64_t at, size_t length) -> std::pair<const uint8_t*, size_t> {
@@ -180,20 +176,16 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
     }
     return false;
   };
+  // Random bytes pass for a frame now and then, but not next to anything: a frame is taken when it
+  // opens the region, ends near its end, follows another frame closely or is closely followed by
+  // one. (Cameras put a few small metadata samples between their audio frames.)
   auto confirmed = [&](uint64_t at, uint64_t length) {
     const uint64_t end = at + length;
     if (!metadata_.empty()) {
       return at == 0 || at == lastEnd || at == metadataEnd || end == size || metadataAt(end) != nullptr;
     }
     if (at == 0 || (lastEnd && at - *lastEnd <= kNearby) || end + kNearby >= size) return true;
-    const uint8_t* next = nullptr;
-    if (end - sliceStart + kNearby + kWindowLength <= slice.size()) {
-      next = slice.data() + (end - sliceStart);
-    } else {
-      ahead.assign(kNearby + kWindowLength, 0);
-      handle.readAt(offset + end, ahead.data(), ahead.size());
-      next = ahead.data();
-    }
+    const uint8_t* next = regionBytes(end, kNearby + kWindowLength).first;
     for (uint64_t k = 0; k <= kNearby; ++k) {
       if (decodesFrameAt(config_, next + k, static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - end - k)),
                          precheck_, &mispredictions_))

@@ -145,6 +145,8 @@ class RepairFile {
   // The audio outside the video: before the first chunk (when no gap has searched it yet) and
   // after the last one, within the media data.
   void recoverAudioAtTheEdges(uint64_t audioCodec, uint64_t fileSize);
+  // Where the region after the last video chunk (ending at `lastVideoEnd`) ends.
+  uint64_t trailingRegionEnd(uint64_t lastVideoEnd, uint64_t fileSize) const;
   size_t submitLeadingRegion();
   // Uncompressed sound in the media data before the first and after the last video chunk.
   void recoverPcmBefore(uint64_t firstVideoOffset);

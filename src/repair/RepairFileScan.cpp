@@ -27,7 +27,7 @@ constexpr int32_t kNearbyOrderCount = 32;
 // Reads at most this much of the damaged file per refill while scanning.
 constexpr size_t kScanBufferSize = 8u << 20;
 
-bool isPcm(uint64_t audioCodec) { return audioCodec == 1003 || audioCodec == 1004 || audioCodec == 1006; }
+bool isPcm(uint64_t audioCodec) { return isUncompressedAudio(static_cast<int64_t>(audioCodec)); }
 
 constexpr uint32_t kMdat = 0x6D646174;  // "mdat"
 
@@ -340,8 +340,6 @@ std::optional<uint64_t> RepairFile::continuingRunInside(const SampleChunk& run, 
   const Sample& first = *run.front();
   const uint64_t end = first.sampleOffset + (first.nal ? first.nal->nalSize : first.sampleSize);
   for (uint64_t at = first.sampleOffset + 1; at < end && at < fileSize; ++at) {
-    std::shared_ptr<NALU> x = isNaluAtOffset(at, reader, sizeBytesLength, sets);
-    if (!x) continue;
     SampleChunk inner;
     uint32_t units = 0, pictures = 0;
     if (getNaluAtOffset(at, inner, reader, sizeBytesLength, &units, &pictures, fileSize, sets) < 2 || pictures == 0)
@@ -450,6 +448,12 @@ size_t RepairFile::submitLeadingRegion() {
   return aacSearches_->submit(begin, first - begin);
 }
 
+uint64_t RepairFile::trailingRegionEnd(uint64_t lastVideoEnd, uint64_t fileSize) const {
+  // The media data's header bounds the region unless it says less than the video found (a
+  // header written before the recording ended); past it may lie the rest of a movie box.
+  return mediaDataEnd_ >= lastVideoEnd ? mediaDataEnd_ : fileSize;
+}
+
 void RepairFile::recoverAudioAtTheEdges(uint64_t audioCodec, uint64_t fileSize) {
   if (audioCodec != 1002 || aacSearches_ == nullptr || videoSampleArray.empty()) return;
   PendingAudioChunk pending;
@@ -457,8 +461,7 @@ void RepairFile::recoverAudioAtTheEdges(uint64_t audioCodec, uint64_t fileSize) 
   if (videoSampleCount != 0 && !leadingRegionSearched_) pending.leadingTicket = submitLeadingRegion();
   const Sample& last = *videoSampleArray.back();
   const uint64_t end = last.sampleOffset + last.sampleSize;
-  // A media data header that says less than the video found was written before the recording ended.
-  const uint64_t limit = mediaDataEnd_ >= end ? mediaDataEnd_ : fileSize;
+  const uint64_t limit = trailingRegionEnd(end, fileSize);
   if (end < limit) pending.ticket = aacSearches_->submit(end, limit - end);
   if (!pending.ticket && !pending.leadingTicket) return;
   pending.chunkIndex = sampleArray.size();
@@ -487,9 +490,7 @@ void RepairFile::recoverPcmBefore(uint64_t firstVideoOffset) {
 void RepairFile::recoverPcmAfter(qvr::ReadHandle& handle, uint64_t fileSize) {
   const Sample& last = *videoSampleArray.back();
   const uint64_t start = last.sampleOffset + last.sampleSize;
-  // The media data's header bounds the region unless it says less than the video found (a
-  // header written before the recording ended); past it may lie the rest of a movie box.
-  uint64_t end = mediaDataEnd_ >= start ? mediaDataEnd_ : fileSize;
+  uint64_t end = trailingRegionEnd(start, fileSize);
   if (end <= start) return;
   // Space a recorder reserved and never filled reads as zeros. Sound is not silent to the bit
   // for this long, so a shorter run of zeros is kept.
@@ -589,6 +590,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
   pendingAudio_.clear();
   leadingAudio_.clear();
   std::unique_ptr<qvr::AacSearchQueue> searches;
+  std::unique_ptr<qvr::AacDecoderStock> decoders;
   if (audioCodec == 1002 && S > 0 && !aacConfig_.empty()) {
     // The reference's timecode, telemetry and frame description chunks that can be told by their
     // bytes keep their places among the frames.
@@ -597,9 +599,8 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
       metadata = qvr::MetadataSignature::learn(healthyFile->moov->chunkLayout(), *reference);
     searches = std::make_unique<qvr::AacSearchQueue>(file.filePath, aacConfig_, pauseRepairing, stopflag,
                                                      qvr::AacSearchQueue::defaultWorkers(), std::move(metadata));
+    decoders = std::make_unique<qvr::AacDecoderStock>(aacConfig_);
   }
-  std::unique_ptr<qvr::AacDecoderStock> decoders;
-  if (audioCodec == 1002 && S > 0 && !aacConfig_.empty()) decoders = std::make_unique<qvr::AacDecoderStock>(aacConfig_);
   aacSearches_ = searches.get();
   aacDecoders_ = decoders.get();
   leadingSettled_ = false;
