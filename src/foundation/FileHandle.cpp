@@ -187,9 +187,10 @@ const uint8_t* BufferedReader::window(uint64_t offset, size_t length) {
     if (const uint8_t* inPlace = inPlaceWindow(offset, length)) return inPlace;
   }
   if (buffer_.empty() || offset < bufferStart_ || offset + length > bufferStart_ + bufferValid_) {
-    // A reader that leaps far ahead (from one video unit to the next, say) would use a few bytes
-    // of a full buffer: it gets a short read; one that moves on byte by byte gets the full buffer.
-    const bool leaping = offset > lastWindow_ + kLeap;
+    // A reader that leaps ahead (from one video unit to the next, say) or back (to the start of a
+    // run it cut short) would use a few bytes of a full buffer: it gets a short read; one that
+    // moves on byte by byte, or a span at a time, gets the full buffer.
+    const bool leaping = offset > lastWindow_ + kLeap || offset + kLeap < lastWindow_;
     fill(offset, leaping ? std::max<size_t>(kShortFill, 2 * length) : bufferSize_);
   }
   lastWindow_ = offset;

@@ -73,7 +73,7 @@ class BufferedReader {
   uint64_t fileSize() const { return handle_.size(); }
 
  private:
-  static constexpr uint64_t kLeap = 64u << 10;
+  static constexpr uint64_t kLeap = 16u << 10;
   static constexpr size_t kShortFill = 16u << 10;
   void fill(uint64_t offset, size_t amount);
   const uint8_t* inPlaceWindow(uint64_t offset, size_t length);

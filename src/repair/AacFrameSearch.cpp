@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "foundation/FileHandle.h"
 #include "foundation/Pause.h"
@@ -55,7 +56,8 @@ bool AacFrameSearch::zeroMayOpenFrames(const unsigned char config[2]) {
 }
 
 bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length,
-                                    Precheck precheck, uint64_t* mispredictions, AacDecoderStock* stock) {
+                                    Precheck precheck, uint64_t* mispredictions, AacDecoderStock* stock,
+                                    DecodedWindow* keep, uint64_t offset) {
   length = std::min(length, kWindowLength);
   if (config.empty() || length == 0) return false;
   unsigned char cfg[kConfigLength] = {0, 0};
@@ -77,7 +79,30 @@ bool AacFrameSearch::decodesFrameAt(const std::vector<uint8_t>& config, const ui
   NeAACDecFrameInfo info{};
   void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
   if (refused && mispredictions != nullptr && (out != nullptr || info.error == 0)) ++*mispredictions;
-  return out != nullptr && info.error == 0 && info.bytesconsumed > 0 && !opensWithProgramConfig(cfg, bytes[0]);
+  const bool frame =
+      out != nullptr && info.error == 0 && info.bytesconsumed > 0 && !opensWithProgramConfig(cfg, bytes[0]);
+  // Only a frame that lies wholly in the window was read from its bytes alone.
+  if (frame && keep != nullptr && info.bytesconsumed <= length) {
+    *keep = DecodedWindow(decoder.handle, offset, info.bytesconsumed);
+    decoder.handle = nullptr;
+  }
+  return frame;
+}
+
+DecodedWindow& DecodedWindow::operator=(DecodedWindow&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, nullptr);
+    offset_ = other.offset_;
+    consumed_ = other.consumed_;
+  }
+  return *this;
+}
+
+void* DecodedWindow::release() { return std::exchange(handle_, nullptr); }
+
+void DecodedWindow::close() {
+  if (handle_ != nullptr) NeAACDecClose(static_cast<NeAACDecHandle>(std::exchange(handle_, nullptr)));
 }
 
 AacFrameSearch::AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bool>& pause,
@@ -90,15 +115,15 @@ AacFrameSearch::AacFrameSearch(std::vector<uint8_t> config, const std::atomic<bo
       precheck_(precheck),
       metadata_(std::move(metadata)) {}
 
-std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, uint64_t offset, uint64_t size) {
+std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, uint64_t offset, uint64_t size,
+                                                            DecodedWindow opening) {
   std::vector<AacFrame> frames;
   // Two configuration bytes are what the decoder is given; a shorter record is zero-padded.
   unsigned char config[kConfigLength] = {0, 0};
   std::memcpy(config, config_.data(), std::min(config_.size(), sizeof config));
   if (config_.empty()) return frames;
+  // Made when the first window is offered to it: the region's opening window may come decoded.
   Decoder decoder;
-  decoder.handle = static_cast<NeAACDecHandle>(AacDecoderStock::make(config));
-  if (decoder.handle == nullptr) return frames;
   unsigned long sampleRate = 0;
   unsigned char channels = 0;
   if (size == 0) return frames;
@@ -249,10 +274,22 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
         if (p >= size) break;
         continue;
       }
-      std::memcpy(window.data(), at, length);
-      std::memset(window.data() + length, 0, window.size() - length);
-      ++decodeCalls_;
-      void* out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
+      void* out = nullptr;
+      if (p == 0 && decoder.handle == nullptr && opening && opening.offset() == offset &&
+          opening.consumed() <= length) {
+        info.bytesconsumed = static_cast<unsigned long>(opening.consumed());
+        decoder.handle = static_cast<NeAACDecHandle>(opening.release());
+        out = decoder.handle;  // the window decoded
+      } else {
+        if (decoder.handle == nullptr) {
+          decoder.handle = static_cast<NeAACDecHandle>(AacDecoderStock::make(config));
+          if (decoder.handle == nullptr) return frames;
+        }
+        std::memcpy(window.data(), at, length);
+        std::memset(window.data() + length, 0, window.size() - length);
+        ++decodeCalls_;
+        out = NeAACDecDecode(decoder.handle, &info, window.data(), static_cast<unsigned long>(length));
+      }
       bool replaced = false;
       if (info.error == kChannelConfigurationChanged || info.error == kSbrStartedElsewhere) {
         NeAACDecConfigurationPtr old = NeAACDecGetCurrentConfiguration(decoder.handle);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "repair/MetadataSignature.h"
@@ -16,6 +17,33 @@ class AacDecoderStock;
 struct AacFrame {
   uint64_t offset = 0;
   uint64_t size = 0;
+};
+
+// A fresh decoder that has taken the window at `offset` for a frame of `consumed` bytes, as the
+// test that a video chunk is followed by audio leaves it. A search of a region opening there goes
+// on with it instead of decoding that window again: the decoder reads only the bits of the frame,
+// so a window holding the same frame gives the same answer and leaves the same decoder, however
+// far past the frame either window reaches.
+class DecodedWindow {
+ public:
+  DecodedWindow() = default;
+  DecodedWindow(void* handle, uint64_t offset, uint64_t consumed)
+      : handle_(handle), offset_(offset), consumed_(consumed) {}
+  ~DecodedWindow() { close(); }
+  DecodedWindow(DecodedWindow&& other) noexcept { *this = std::move(other); }
+  DecodedWindow& operator=(DecodedWindow&& other) noexcept;
+
+  explicit operator bool() const { return handle_ != nullptr; }
+  uint64_t offset() const { return offset_; }
+  uint64_t consumed() const { return consumed_; }
+  // The decoder handle (NeAACDecHandle), which the caller now closes.
+  void* release();
+
+ private:
+  void close();
+  void* handle_ = nullptr;
+  uint64_t offset_ = 0;
+  uint64_t consumed_ = 0;
 };
 
 // Finds raw AAC frames in a region by trial decoding with the reference's AudioSpecificConfig.
@@ -45,16 +73,20 @@ class AacFrameSearch {
   // Where the region holds chunks that match a metadata signature, no frame takes in their bytes,
   // and a frame is believed only when it lies exactly next to something: the region's ends, such
   // a chunk or the frame before it.
-  std::optional<std::vector<AacFrame>> search(ReadHandle& handle, uint64_t offset, uint64_t size);
+  // `opening`, where it was decoded at `offset`, stands in for the decode of the region's first
+  // window when that window holds its whole frame.
+  std::optional<std::vector<AacFrame>> search(ReadHandle& handle, uint64_t offset, uint64_t size,
+                                              DecodedWindow opening = {});
 
-  // True when a fresh decoder takes the window at `bytes` (at most 1024 bytes are offered) for
+  // True when a fresh decoder takes the window at `bytes` (at most kWindowLength bytes are offered) for
   // one frame: the test that a video chunk is followed by audio. Windows the decoder is known to
   // refuse are answered without it, as `precheck` says; kVerify adds the refusals the decoder
   // contradicted to `mispredictions`.
-  // The decoder comes from `stock` where one is given (it must hold the same configuration).
+  // The decoder comes from `stock` where one is given (it must hold the same configuration). With
+  // `keep`, a decoder that took the window for a frame is kept there (as decoded at `offset`).
   static bool decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length,
                              Precheck precheck = Precheck::kOn, uint64_t* mispredictions = nullptr,
-                             AacDecoderStock* stock = nullptr);
+                             AacDecoderStock* stock = nullptr, DecodedWindow* keep = nullptr, uint64_t offset = 0);
 
   // Whether a window is offered to the decoder at all: not when it opens with a zero byte, unless
   // the configuration's frames may (mono and multichannel layouts) and the next byte is not zero.

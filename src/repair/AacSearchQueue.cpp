@@ -27,12 +27,17 @@ unsigned AacSearchQueue::defaultWorkers() {
   return std::clamp(cores, 1u, 4u);
 }
 
-size_t AacSearchQueue::submit(uint64_t offset, uint64_t size) {
+size_t AacSearchQueue::submit(uint64_t offset, uint64_t size, DecodedWindow opening) {
+  // A decoder that has decoded holds some 40 KB: behind a scan far ahead of the searches only a
+  // few wait with theirs (the search then decodes the window itself, to the same end).
+  constexpr size_t kMostWaitingOpenings = 16;
   size_t ticket = 0;
+  DecodedWindow dropped;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ticket = firstTicket_ + tasks_.size();
-    tasks_.push_back(Task{offset, size, false, false, false, {}});
+    if (ticket - nextToStart_ >= kMostWaitingOpenings) dropped = std::move(opening);
+    tasks_.push_back(Task{offset, size, false, false, false, {}, std::move(opening)});
   }
   changed_.notify_all();
   return ticket;
@@ -64,34 +69,54 @@ std::optional<std::vector<AacFrame>> AacSearchQueue::take(size_t ticket) {
 void AacSearchQueue::work() {
   std::unique_ptr<ReadHandle> handle = ReadHandle::open(path_);
   while (true) {
-    size_t ticket = 0;
-    uint64_t offset = 0;
-    uint64_t size = 0;
+    Started next;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [&] { return closing_ || nextToStart_ < firstTicket_ + tasks_.size(); });
       if (closing_) return;
-      ticket = nextToStart_++;
-      offset = tasks_[ticket - firstTicket_].offset;
-      size = tasks_[ticket - firstTicket_].size;
+      next = start();
     }
-    std::optional<std::vector<AacFrame>> frames;
-    if (handle) {
-      AacFrameSearch search(config_, pause_, stop_, AacFrameSearch::kDefaultSliceLength, AacFrameSearch::Precheck::kOn,
-                            metadata_);
-      frames = search.search(*handle, offset, size);
-    } else {
-      frames = std::vector<AacFrame>{};
-    }
+    run(handle.get(), std::move(next));
+  }
+}
+
+void AacSearchQueue::helpWhileMoreThan(size_t waiting, uint64_t largest) {
+  while (true) {
+    Started next;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      Task& task = tasks_[ticket - firstTicket_];
-      task.stopped = !frames.has_value();
-      if (frames) task.frames = std::move(*frames);
-      task.done = true;
+      const size_t queued = firstTicket_ + tasks_.size() - nextToStart_;
+      if (closing_ || queued <= waiting || tasks_[nextToStart_ - firstTicket_].size > largest) return;
+      next = start();
     }
-    changed_.notify_all();
+    if (!helperHandle_) helperHandle_ = ReadHandle::open(path_);
+    run(helperHandle_.get(), std::move(next));
   }
+}
+
+AacSearchQueue::Started AacSearchQueue::start() {
+  const size_t ticket = nextToStart_++;
+  Task& task = tasks_[ticket - firstTicket_];
+  return Started{ticket, task.offset, task.size, std::move(task.opening)};
+}
+
+void AacSearchQueue::run(ReadHandle* handle, Started task) {
+  std::optional<std::vector<AacFrame>> frames;
+  if (handle) {
+    AacFrameSearch search(config_, pause_, stop_, AacFrameSearch::kDefaultSliceLength, AacFrameSearch::Precheck::kOn,
+                          metadata_);
+    frames = search.search(*handle, task.offset, task.size, std::move(task.opening));
+  } else {
+    frames = std::vector<AacFrame>{};
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Task& done = tasks_[task.ticket - firstTicket_];
+    done.stopped = !frames.has_value();
+    if (frames) done.frames = std::move(*frames);
+    done.done = true;
+  }
+  changed_.notify_all();
 }
 
 }  // namespace qvr

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,12 +28,17 @@ class AacSearchQueue {
   AacSearchQueue(const AacSearchQueue&) = delete;
   AacSearchQueue& operator=(const AacSearchQueue&) = delete;
 
-  // Queues the search of [offset, offset + size) and returns its ticket.
-  size_t submit(uint64_t offset, uint64_t size);
+  // Queues the search of [offset, offset + size) and returns its ticket. `opening` is handed to
+  // the search (see AacFrameSearch::search).
+  size_t submit(uint64_t offset, uint64_t size, DecodedWindow opening = {});
   bool ready(size_t ticket);
   // The frames of a ticket's region (none when the job was stopped), waiting for them if needed.
   // Each ticket is taken once.
   std::optional<std::vector<AacFrame>> take(size_t ticket);
+
+  // Runs queued searches of at most `largest` bytes on the calling thread while more than `waiting`
+  // have not started: a scan far ahead of the searches lends them its thread.
+  void helpWhileMoreThan(size_t waiting, uint64_t largest);
 
   // Worker threads worth running beside the scan on this machine.
   static unsigned defaultWorkers();
@@ -45,9 +51,19 @@ class AacSearchQueue {
     bool taken = false;
     bool stopped = false;  // the job was stopped during the search
     std::vector<AacFrame> frames;
+    DecodedWindow opening;
   };
 
+  struct Started {
+    size_t ticket = 0;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    DecodedWindow opening;
+  };
   void work();
+  // The next task to start (called with the mutex held), and its search.
+  Started start();
+  void run(ReadHandle* handle, Started task);
 
   const std::string path_;
   const std::vector<uint8_t> config_;
@@ -61,6 +77,7 @@ class AacSearchQueue {
   size_t nextToStart_ = 0;  // ticket
   bool closing_ = false;
   std::vector<std::thread> workers_;
+  std::unique_ptr<ReadHandle> helperHandle_;  // for the searches run by helpWhileMoreThan()
 };
 
 }  // namespace qvr

@@ -10,6 +10,7 @@
 
 #include "boxes/AtomCreationRequest.h"
 #include "foundation/RepairFileDelegate.h"
+#include "repair/AacFrameSearch.h"
 #include "repair/File.h"
 #include "repair/PcmLayout.h"
 #include "repair/Sample.h"
@@ -156,8 +157,9 @@ class RepairFile {
   // for every one.
   void collectAudioChunks(bool all);
   uint32_t pcmFrameBytes() const;
-  bool acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& handle, uint64_t fileSize,
-                           uint64_t audioCodec) const;
+  bool acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& handle, uint64_t fileSize, uint64_t audioCodec);
+  // The decoder that took the window at `offset` in a lone picture's test, if one is kept.
+  qvr::DecodedWindow takeDecodedWindow(uint64_t offset);
   void noteAcceptedRun(const SampleChunk& run);
   // Whether a picture's frame_num (H.264) or order count (H.265) carries on from the pictures
   // accepted so far.
@@ -203,6 +205,9 @@ class RepairFile {
   qvr::AacSearchQueue* aacSearches_ = nullptr;   // owned by the scan
   qvr::AacDecoderStock* aacDecoders_ = nullptr;  // owned by the scan: fresh decoders for lone pictures
   std::deque<PendingAudioChunk> pendingAudio_;
+  // The last lone pictures' tests of the audio after them: the searches of those regions go on
+  // from them.
+  std::deque<qvr::DecodedWindow> decodedWindows_;
   SampleChunk leadingAudio_;
   // What the single-unit acceptance compares a lone picture with.
   std::vector<uint8_t> aacConfig_;

@@ -274,7 +274,7 @@ void RepairFile::recordSampleToChunk(std::vector<SampleToChunkEntery>& entries, 
 // surrounds it confirms it: the audio that follows decodes, its frame_num continues the pictures
 // before it, it is an IDR picture of a movie without AAC audio, or it is the last thing in the file.
 bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& handle, uint64_t fileSize,
-                                     uint64_t audioCodec) const {
+                                     uint64_t audioCodec) {
   if (run.size() != 1 || !run.front()->firstSlice) return false;
   const Sample& sample = *run.front();
   const NALU& x = *sample.nal;
@@ -297,8 +297,16 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
     // Read aside from the scan buffer, which would otherwise be refilled twice for this look ahead.
     uint8_t window[qvr::AacFrameSearch::kWindowLength] = {};
     size_t got = handle.readAt(end, window, sizeof window);
-    return qvr::AacFrameSearch::decodesFrameAt(aacConfig_, window, got, qvr::AacFrameSearch::Precheck::kOn, nullptr,
-                                               aacDecoders_);
+    qvr::DecodedWindow decoded;
+    const bool decodes = qvr::AacFrameSearch::decodesFrameAt(
+        aacConfig_, window, got, qvr::AacFrameSearch::Precheck::kOn, nullptr, aacDecoders_, &decoded, end);
+    if (decoded) {
+      // The region's search begins only once the next video chunk is found, after the next tests.
+      constexpr size_t kKept = 4;
+      if (decodedWindows_.size() >= kKept) decodedWindows_.pop_front();
+      decodedWindows_.push_back(std::move(decoded));
+    }
+    return decodes;
   }
   if (isPcm(audioCodec)) {
     // PCM chunks hold whole frames, so the audio before the picture comes in whole frames too
@@ -312,6 +320,13 @@ bool RepairFile::acceptSingleUnitRun(const SampleChunk& run, qvr::ReadHandle& ha
   }
   if (hevc) return (x.NALType >= 16 && x.NALType <= 23) || continues;
   return idr || continues;
+}
+
+qvr::DecodedWindow RepairFile::takeDecodedWindow(uint64_t offset) {
+  for (auto& decoded : decodedWindows_) {
+    if (decoded && decoded.offset() == offset) return std::move(decoded);
+  }
+  return {};
 }
 
 bool RepairFile::carriesOn(const NALU& x, bool hevc) const {
@@ -432,10 +447,16 @@ void RepairFile::recoverAudioBetween(qvr::ReadHandle& handle, uint64_t audioCode
   // Searched beside the scan: the chunk's place is held by an empty chunk until its frames come.
   PendingAudioChunk pending;
   if (videoSampleCount != 0 && !leadingRegionSearched_) pending.leadingTicket = submitLeadingRegion();
-  pending.ticket = aacSearches_->submit(end, gap);
+  pending.ticket = aacSearches_->submit(end, gap, takeDecodedWindow(end));
   pending.chunkIndex = sampleArray.size();
   sampleArray.emplace_back();
   pendingAudio_.push_back(pending);
+  // A scan that has run far ahead searches the small regions itself: their searches then go on
+  // from the decoders its lone-picture tests leave, which wait only while few searches do. A large
+  // region would hold up the scan while the workers run out of regions.
+  constexpr size_t kWaitingSearches = 8;
+  constexpr uint64_t kSmallRegion = 64u << 10;
+  aacSearches_->helpWhileMoreThan(kWaitingSearches, kSmallRegion);
   collectAudioChunks(false);
 }
 
@@ -462,7 +483,7 @@ void RepairFile::recoverAudioAtTheEdges(uint64_t audioCodec, uint64_t fileSize) 
   const Sample& last = *videoSampleArray.back();
   const uint64_t end = last.sampleOffset + last.sampleSize;
   const uint64_t limit = trailingRegionEnd(end, fileSize);
-  if (end < limit) pending.ticket = aacSearches_->submit(end, limit - end);
+  if (end < limit) pending.ticket = aacSearches_->submit(end, limit - end, takeDecodedWindow(end));
   if (!pending.ticket && !pending.leadingTicket) return;
   pending.chunkIndex = sampleArray.size();
   sampleArray.emplace_back();
@@ -611,6 +632,7 @@ void RepairFile::analyseDataForAVC1AndHVC1InFile(File& file, uint64_t audioCodec
       job.aacSearches_ = nullptr;
       job.aacDecoders_ = nullptr;
       job.pendingAudio_.clear();
+      job.decodedWindows_.clear();
     }
   } forgetQueue{*this};
 

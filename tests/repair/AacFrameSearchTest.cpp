@@ -124,6 +124,50 @@ TEST(AacFrameSearch, PassingOverRefusedWindowsFindsExactlyTheSameFrames) {
   }
 }
 
+// A search whose first window was decoded by the lone-picture test (a window reaching past the
+// region) goes on from that decoder and finds what it finds alone; where the region ends inside
+// the first frame, the decoder is not used.
+TEST(AacFrameSearch, GoingOnFromADecodedOpeningWindowFindsTheSameFrames) {
+  if (!testsupport::haveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is needed to make AAC frames";
+  testsupport::TempDir dir;
+  std::mt19937 rng(7);
+  for (auto [rate, channels] : {std::pair{48000, 2}, std::pair{44100, 1}, std::pair{48000, 6}}) {
+    const RawAac aac = encode(dir, rate, channels, "opening" + std::to_string(channels));
+    SCOPED_TRACE(std::to_string(channels) + " channels");
+    ASSERT_GT(aac.frames.size(), 20u);
+    // Two frames, then junk, then two more: regions open at each pair.
+    std::vector<uint8_t> bytes;
+    std::vector<std::pair<uint64_t, uint64_t>> pairs;  // offset, first frame's size
+    for (size_t i = 0; i + 1 < aac.frames.size(); i += 9) {
+      pairs.emplace_back(bytes.size(), aac.frames[i].size());
+      for (size_t k : {i, i + 1}) bytes.insert(bytes.end(), aac.frames[k].begin(), aac.frames[k].end());
+      const auto junk = randomBytes(rng, 100 + rng() % 2000);
+      bytes.insert(bytes.end(), junk.begin(), junk.end());
+    }
+    const std::string path = dir.file("pairs.bin");
+    testsupport::writeFile(path, bytes);
+    auto handle = qvr::ReadHandle::open(path);
+    std::atomic<bool> pause{false}, stop{false};
+    for (auto [at, first] : pairs) {
+      for (uint64_t size : {first - 1, first, first + 7, uint64_t{3000}}) {
+        size = std::min<uint64_t>(size, bytes.size() - at);
+        qvr::DecodedWindow opening;
+        ASSERT_TRUE(AacFrameSearch::decodesFrameAt(aac.config, bytes.data() + at,
+                                                   std::min<size_t>(AacFrameSearch::kWindowLength, bytes.size() - at),
+                                                   AacFrameSearch::Precheck::kOn, nullptr, nullptr, &opening, at));
+        ASSERT_TRUE(opening);
+        EXPECT_EQ(opening.consumed(), first);
+        AacFrameSearch alone(aac.config, pause, stop), goingOn(aac.config, pause, stop);
+        const auto expected = alone.search(*handle, at, size);
+        const auto found = goingOn.search(*handle, at, size, std::move(opening));
+        ASSERT_TRUE(expected && found);
+        EXPECT_EQ(spans(*found), spans(*expected)) << "region at " << at << " of " << size << " bytes";
+        EXPECT_EQ(goingOn.decodeCalls() + (size >= first ? 1 : 0), alone.decodeCalls());
+      }
+    }
+  }
+}
+
 // A single channel element with instance tag 0 and a global gain below 128 makes a zero first byte:
 // such frames (quiet mono sound) must still be offered to the decoder.
 TEST(AacFrameSearch, MonoFramesOpeningWithAZeroByteAreFound) {
@@ -243,18 +287,25 @@ TEST(AacSearchQueue, ResultsComeByTicketAsIfSearchedInTurn) {
   std::atomic<bool> pause{false}, stop{false};
   const std::vector<std::pair<uint64_t, uint64_t>> regions = {
       {0, 50000}, {50000, 0}, {123, 90000}, {200000, 150000}, {399000, 5000}};
-  qvr::AacSearchQueue queue(path, config, pause, stop, 3);
-  std::vector<size_t> tickets;
-  for (auto [offset, size] : regions) tickets.push_back(queue.submit(offset, size));
   auto handle = qvr::ReadHandle::open(path);
-  for (size_t i = 0; i < regions.size(); ++i) {
-    AacFrameSearch direct(config, pause, stop);
-    auto expected = direct.search(*handle, regions[i].first, regions[i].second);
-    auto got = queue.take(tickets[i]);
-    ASSERT_TRUE(expected && got);
-    EXPECT_EQ(spans(*got), spans(*expected)) << "region " << i;
+  // The caller's thread lends itself to the small regions once more than one waits.
+  for (unsigned workers : {3u, 1u}) {
+    qvr::AacSearchQueue queue(path, config, pause, stop, workers);
+    std::vector<size_t> tickets;
+    for (auto [offset, size] : regions) {
+      tickets.push_back(queue.submit(offset, size));
+      if (workers == 1) queue.helpWhileMoreThan(1, 60000);
+    }
+    for (size_t i = 0; i < regions.size(); ++i) {
+      AacFrameSearch direct(config, pause, stop);
+      auto expected = direct.search(*handle, regions[i].first, regions[i].second);
+      auto got = queue.take(tickets[i]);
+      ASSERT_TRUE(expected && got);
+      EXPECT_EQ(spans(*got), spans(*expected)) << "region " << i;
+    }
   }
   stop = true;
+  qvr::AacSearchQueue queue(path, config, pause, stop, 1);
   EXPECT_FALSE(queue.take(queue.submit(0, 300000)).has_value());
 }
 
