@@ -41,14 +41,6 @@ struct Decoder {
 };
 }  // namespace
 
-bool AacFrameSearch::mayOpenFrame(const uint8_t* window, size_t length, bool zeroOpensFrames) {
-  if (length == 0) return false;
-  if (window[0] != 0) return true;
-  // A single channel element opening with a zero byte has a global gain below 128, which shows in
-  // the second byte unless it is 0; in a run of zeros the frame could only begin at its end.
-  return zeroOpensFrames && length >= 2 && window[1] != 0;
-}
-
 bool AacFrameSearch::zeroMayOpenFrames(const unsigned char config[2]) {
   // A channel pair opens with the bits 001; a single channel element (and its instance tag 0 and a
   // global gain below 128) makes a zero byte.
@@ -262,7 +254,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
     const uint8_t* at = slice.data() + (p - sliceStart);
     size_t length = static_cast<size_t>(std::min<uint64_t>(kWindowLength, size - p));
     bool accepted = false;
-    NeAACDecFrameInfo info{};
+    NeAACDecFrameInfo info;  // cleared for a window offered to the decoder: most never are
     if (mayOpenFrame(at, length, zeroOpens)) {
       AacFramePrecheck::Verdict verdict;
       verdict.reached = AacFramePrecheck::kUnknown;
@@ -274,6 +266,7 @@ std::optional<std::vector<AacFrame>> AacFrameSearch::search(ReadHandle& handle, 
         if (p >= size) break;
         continue;
       }
+      info = NeAACDecFrameInfo{};
       void* out = nullptr;
       if (p == 0 && decoder.handle == nullptr && opening && opening.offset() == offset &&
           opening.consumed() <= length) {

@@ -78,10 +78,10 @@ class AacFrameSearch {
   std::optional<std::vector<AacFrame>> search(ReadHandle& handle, uint64_t offset, uint64_t size,
                                               DecodedWindow opening = {});
 
-  // True when a fresh decoder takes the window at `bytes` (at most kWindowLength bytes are offered) for
-  // one frame: the test that a video chunk is followed by audio. Windows the decoder is known to
-  // refuse are answered without it, as `precheck` says; kVerify adds the refusals the decoder
-  // contradicted to `mispredictions`.
+  // True when a fresh decoder takes the window at `bytes` (at most kWindowLength bytes are
+  // offered) for one frame: the test that a video chunk is followed by audio. Windows the decoder
+  // is known to refuse are answered without it, as `precheck` says; kVerify adds the refusals the
+  // decoder contradicted to `mispredictions`.
   // The decoder comes from `stock` where one is given (it must hold the same configuration). With
   // `keep`, a decoder that took the window for a frame is kept there (as decoded at `offset`).
   static bool decodesFrameAt(const std::vector<uint8_t>& config, const uint8_t* bytes, size_t length,
@@ -90,7 +90,13 @@ class AacFrameSearch {
 
   // Whether a window is offered to the decoder at all: not when it opens with a zero byte, unless
   // the configuration's frames may (mono and multichannel layouts) and the next byte is not zero.
-  static bool mayOpenFrame(const uint8_t* window, size_t length, bool zeroOpensFrames);
+  static bool mayOpenFrame(const uint8_t* window, size_t length, bool zeroOpensFrames) {
+    if (length == 0) return false;
+    if (window[0] != 0) return true;
+    // A single channel element opening with a zero byte has a global gain below 128, which shows
+    // in the second byte unless it is 0; in a run of zeros the frame could only begin at its end.
+    return zeroOpensFrames && length >= 2 && window[1] != 0;
+  }
   static bool zeroMayOpenFrames(const unsigned char config[2]);
 
   // Decode calls made so far, windows passed over as refused, and (kVerify) refusals the decoder
